@@ -67,8 +67,8 @@ inline constexpr float kHhEulerMaxSubStepMs = 0.01f;
 inline constexpr float kHhRk4MaxSubStepMs = 0.05f;
 // Upper bound of sub-steps per tick, so that an absurd or infinite step length
 // costs a bounded amount of work instead of billions of iterations. Reached
-// only for steps longer than 10 s (Euler) or 50 s (RK4).
-inline constexpr std::uint32_t kHhMaxSubSteps = 1'000'000;
+// only for steps longer than 1 s (Euler) or 5 s (RK4).
+inline constexpr std::uint32_t kHhMaxSubSteps = 100'000;
 
 struct HhSubSteps {
     std::uint32_t count;  // at least 1
