@@ -202,6 +202,23 @@ TEST(HhNeuron, EulerAndRk4AgreeOnSpikeTimes) {
     }
 }
 
+TEST(HhNeuron, Rk4MatchesAFineEulerReferenceThroughAnUpstroke) {
+    // Two milliseconds of drive end on the steep rise of a spike, where a
+    // wrongly weighted RK4 stage is off by millivolts; Euler with 0.2 us
+    // steps converges to the same value from below.
+    HhNeuron rk4(test_id(), standard_config(Integrator::Rk4));
+    HhNeuron reference(test_id(), standard_config(Integrator::Euler));
+    for (int tick = 0; tick < 40; ++tick) {
+        rk4.step_impl(0.05f, 10.0f);
+        for (int i = 0; i < 250; ++i) {
+            reference.step_impl(0.0002f, 10.0f);
+        }
+    }
+    ASSERT_GT(reference.state().v, 0.0f);  // mid-upstroke
+    EXPECT_NEAR(rk4.state().v, reference.state().v, 0.1f);
+    EXPECT_NEAR(rk4.state().m, reference.state().m, 0.002f);
+}
+
 TEST(HhNeuron, OneReportPerStepAndNoCountdownOnTheSpikingStep) {
     // With fine ticks and no refractory period every crossing is reported.
     HhConfig cfg = standard_config();
@@ -391,6 +408,29 @@ TEST(HhConfigValidation, ReportsTheFirstBadField) {
     cfg.integrator = static_cast<Integrator>(7);
     EXPECT_EQ(validate_hh_config(cfg).error().key, "integrator");
     EXPECT_EQ(validate_hh_config(cfg).error().kind, ParamError::Kind::OutOfRange);
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+TEST(HhNeuron, GatesAreClampedWhenASubStepOvershoots) {
+    // A strong hyperpolarising current drives v so low that the gate rates
+    // make an Euler sub-step overshoot [0, 1]; the clamp keeps the gates in.
+    HhNeuron n(test_id(), standard_config(Integrator::Euler));
+    bool reached_bound = false;
+    for (int i = 0; i < 200; ++i) {
+        n.step_impl(0.05f, -200.0f);
+        for (float g : {n.state().m, n.state().h, n.state().n}) {
+            ASSERT_GE(g, 0.0f);
+            ASSERT_LE(g, 1.0f);
+            reached_bound = reached_bound || g == 0.0f || g == 1.0f;
+        }
+    }
+    EXPECT_TRUE(reached_bound);
+    EXPECT_TRUE(std::isfinite(n.state().v));
 }
 
 }  // namespace
