@@ -6,27 +6,16 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <vector>
 
 namespace vorn {
 namespace {
 
-constexpr PlasticSynapseConfig kConfig{.w_min = 0.0f,
-                                       .w_max = 1.0f,
-                                       .g_syn = 80.0f,
-                                       .a_plus = 0.01f,
-                                       .a_minus = 0.012f,
-                                       .tau_plus_ms = 20.0f,
-                                       .tau_minus_ms = 20.0f,
-                                       .tau_eligibility_ms = 1000.0f,
-                                       .tau_tag_ms = 10000.0f,
-                                       .learning_rate = 1.0f,
-                                       .dopamine_threshold = 0.1f,
-                                       .dopamine_gain = 1.0f,
-                                       .target_post_rate_hz = 5.0f,
-                                       .homeostatic_rate = 0.0f,
-                                       .tau_rate_ms = 1000.0f,
-                                       .post_consolidation_decay = 0.5f};
+// w bounds [0, 1], g_syn 80, a_plus 0.01, a_minus 0.012, trace taus 20 ms,
+// eligibility 1 s, tag 10 s, learning rate 1, threshold 0.1, gain 1, target
+// 5 Hz, homeostasis off, rate tau 1 s, consolidation 0.5.
+constexpr PlasticSynapseConfig kConfig{0.0f,  1.0f,    80.0f,    0.01f, 0.012f, 20.0f,
+                                       20.0f, 1000.0f, 10000.0f, 1.0f,  0.1f,   1.0f,
+                                       5.0f,  0.0f,    1000.0f,  0.5f};
 
 Uuid uuid(std::uint8_t last) {
     Uuid id;
@@ -53,24 +42,17 @@ void set(PlasticSynapse& s, const char* key, double value) {
 }
 
 TEST(PlasticSynapse, CreationClampsWeightAndDeliversCurrent) {
-    EXPECT_EQ(make(1.7f).weight(), 1.0f);
-    EXPECT_EQ(make(-0.2f).weight(), 0.0f);
     PlasticSynapseConfig narrow = kConfig;
     narrow.w_min = 0.2f;
     narrow.w_max = 0.6f;
     EXPECT_EQ(make(0.9f, narrow).weight(), 0.6f);
     EXPECT_EQ(make(0.1f, narrow).weight(), 0.2f);
-
     PlasticSynapse s = make(0.7f);
     EXPECT_FLOAT_EQ(s.synaptic_current(true), 56.0f);
     EXPECT_EQ(s.synaptic_current(false), 0.0f);
     EXPECT_STREQ(s.kind(), "plastic-synapse");
-    EXPECT_EQ(s.pre_id(), uuid(2));
-    EXPECT_EQ(s.post_id(), uuid(3));
     s.set_weight(3.0f);
     EXPECT_EQ(s.weight(), 1.0f);
-    s.set_weight(-3.0f);
-    EXPECT_EQ(s.weight(), 0.0f);
 }
 
 TEST(PlasticSynapse, SpikePairsBuildEligibilityNotWeight) {
@@ -100,75 +82,51 @@ TEST(PlasticSynapse, SpikePairsBuildEligibilityNotWeight) {
 
 TEST(PlasticSynapse, ModulatedChangeOutsideTheDeadBand) {
     // dt 0 isolates the modulated change: no decay and no rate update.
-    struct Case {
-        float m;
-        float weight, tag, eligibility;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        float m, weight, eligibility;     // level, and the state before
+        float new_weight, tag, new_elig;  // the state after
+    } cases[] = {
+        {0.3f, 0.5f, 0.5f, 0.6f, 0.1f, 0.25f},   // d = 0.2, delta = 0.2 * 0.5
+        {-0.3f, 0.5f, 0.5f, 0.4f, 0.1f, 0.25f},  // d = -0.2, the tag grows by |delta|
+        {0.05f, 0.5f, 0.5f, 0.5f, 0.0f, 0.5f},   // inside the band
+        {-0.1f, 0.5f, 0.5f, 0.5f, 0.0f, 0.5f},   // on its edge
+        {nan, 0.5f, 0.5f, 0.5f, 0.0f, 0.5f},
+        {0.9f, 0.5f, 0.0f, 0.5f, 0.0f, 0.0f},   // no eligibility, no change
+        {0.6f, 0.95f, 1.0f, 1.0f, 0.5f, 0.5f},  // clamped, full |delta| tagged
     };
-    const Case cases[] = {
-        {0.3f, 0.6f, 0.1f, 0.25f},   // d = 0.2, delta = 0.2 * 0.5
-        {-0.3f, 0.4f, 0.1f, 0.25f},  // d = -0.2
-        {0.05f, 0.5f, 0.0f, 0.5f},   // inside the band
-        {0.1f, 0.5f, 0.0f, 0.5f},    // on the band's edge
-        {-0.1f, 0.5f, 0.0f, 0.5f},   // on the band's other edge
-        {std::numeric_limits<float>::quiet_NaN(), 0.5f, 0.0f, 0.5f},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.m);
-        PlasticSynapse s = make();
-        set(s, "eligibility_trace", 0.5);
+        PlasticSynapse s = make(c.weight);
+        set(s, "eligibility_trace", c.eligibility);
         s.update(tick(0.0f, false, false, c.m));
-        EXPECT_FLOAT_EQ(s.weight(), c.weight);
+        EXPECT_FLOAT_EQ(s.weight(), c.new_weight);
         EXPECT_FLOAT_EQ(s.state().tag, c.tag);
-        EXPECT_FLOAT_EQ(s.state().eligibility_trace, c.eligibility);
+        EXPECT_FLOAT_EQ(s.state().eligibility_trace, c.new_elig);
     }
-
-    // No eligibility: nothing moves, the tag included.
-    PlasticSynapse idle = make();
-    idle.update(tick(0.0f, false, false, 0.9f));
-    EXPECT_EQ(idle.weight(), 0.5f);
-    EXPECT_EQ(idle.state().tag, 0.0f);
-    EXPECT_EQ(idle.state().eligibility_trace, 0.0f);
-
-    // Gain and learning rate scale the change.
-    PlasticSynapse scaled = make();
-    set(scaled, "eligibility_trace", 0.1);
-    set(scaled, "learning_rate", 2.0);
-    set(scaled, "dopamine_gain", 0.5);
-    set(scaled, "dopamine_threshold", 0.0);
-    scaled.update(tick(0.0f, false, false, -1.0f));
-    EXPECT_FLOAT_EQ(scaled.weight(), 0.4f);
-}
-
-TEST(PlasticSynapse, ClampedChangeStillTagsTheFullAmount) {
-    PlasticSynapse s = make(0.95f);
-    set(s, "eligibility_trace", 1.0);
-    s.update(tick(0.0f, false, false, 0.6f));  // delta = 0.5
-    EXPECT_EQ(s.weight(), 1.0f);
-    EXPECT_FLOAT_EQ(s.state().tag, 0.5f);
-    EXPECT_FLOAT_EQ(s.state().eligibility_trace, 0.5f);
-
-    // The tag decays with its own time constant.
+    // Gain and learning rate scale the change; the tag decays on its own.
+    PlasticSynapse s = make();
+    set(s, "eligibility_trace", 0.1);
+    set(s, "learning_rate", 2.0);
+    set(s, "dopamine_gain", 0.5);
+    set(s, "dopamine_threshold", 0.0);
     set(s, "tau_tag_ms", 10.0);
+    s.update(tick(0.0f, false, false, -1.0f));
+    EXPECT_FLOAT_EQ(s.weight(), 0.4f);
     s.update(tick(10.0f, false, false));
-    EXPECT_FLOAT_EQ(s.state().tag, 0.5f * std::exp(-1.0f));
+    EXPECT_FLOAT_EQ(s.state().tag, 0.1f * std::exp(-1.0f));
 }
 
 TEST(PlasticSynapse, RateEstimateAndHomeostasis) {
     PlasticSynapse s = make();
-    s.update(tick(1.0f, false, true));
-    // r = 1000 Hz, alpha = 0.001 / 1.001.
+    s.update(tick(1.0f, false, true));  // r = 1000 Hz, alpha = 0.001 / 1.001
     EXPECT_NEAR(s.state().observed_post_rate_hz, 1000.0 * 0.001 / 1.001, 1e-4);
-    s.update(tick(1.0f, false, false));
-    EXPECT_LT(s.state().observed_post_rate_hz, 0.999f);
-    EXPECT_EQ(s.weight(), 0.5f);  // homeostasis is off
-
-    // Switched off: the weight never moves, whatever the rates.
-    PlasticSynapse off = make();
-    set(off, "target_post_rate_hz", 1000.0);
+    // Switched off, the weight never moves whatever the rates.
+    set(s, "target_post_rate_hz", 1000.0);
     for (int i = 0; i < 200; ++i) {
-        off.update(tick(1.0f, false, i % 3 == 0));
+        s.update(tick(1.0f, false, i % 3 == 0));
     }
-    EXPECT_EQ(off.weight(), 0.5f);
+    EXPECT_EQ(s.weight(), 0.5f);
 
     // Below target the weight grows by (1 + dt_s * rate * (target - observed)).
     PlasticSynapse up = make();
@@ -176,12 +134,10 @@ TEST(PlasticSynapse, RateEstimateAndHomeostasis) {
     up.update(tick(1.0f, false, false));
     EXPECT_FLOAT_EQ(up.weight(), 0.5f * (1.0f + 0.001f * 2.0f * 5.0f));
     // Far above target it shrinks, down to w_min at most.
-    PlasticSynapse down = make();
-    set(down, "homeostatic_rate", 10.0);
-    set(down, "observed_post_rate_hz", 100000.0);
-    down.update(tick(1.0f, false, false));
-    EXPECT_EQ(down.weight(), 0.0f);
-
+    set(up, "homeostatic_rate", 10.0);
+    set(up, "observed_post_rate_hz", 100000.0);
+    up.update(tick(1.0f, false, false));
+    EXPECT_EQ(up.weight(), 0.0f);
     // dt 0: no spike rate and no change of the estimate.
     PlasticSynapse still = make();
     still.update(tick(0.0f, false, true));
@@ -190,41 +146,18 @@ TEST(PlasticSynapse, RateEstimateAndHomeostasis) {
 
 TEST(PlasticSynapse, SnapshotHasTwentyFiveKeys) {
     const JsonValue snap = make().snapshot();
-    std::vector<std::string> keys;
+    std::string keys;
     for (const auto& [k, v] : snap.as_object()) {
-        keys.push_back(k);
+        keys += k + ",";
     }
-    const std::vector<std::string> expected{"a_minus",
-                                            "a_plus",
-                                            "dopamine_gain",
-                                            "dopamine_threshold",
-                                            "eligibility_trace",
-                                            "g_syn",
-                                            "homeostatic_rate",
-                                            "id",
-                                            "learning_rate",
-                                            "observed_post_rate_hz",
-                                            "post_consolidation_decay",
-                                            "post_id",
-                                            "post_trace",
-                                            "pre_id",
-                                            "pre_trace",
-                                            "tag",
-                                            "target_post_rate_hz",
-                                            "tau_eligibility_ms",
-                                            "tau_minus_ms",
-                                            "tau_plus_ms",
-                                            "tau_rate_ms",
-                                            "tau_tag_ms",
-                                            "w_max",
-                                            "w_min",
-                                            "weight"};
-    EXPECT_EQ(keys, expected);
+    EXPECT_EQ(keys,
+              "a_minus,a_plus,dopamine_gain,dopamine_threshold,eligibility_trace,g_syn,"
+              "homeostatic_rate,id,learning_rate,observed_post_rate_hz,post_consolidation_decay,"
+              "post_id,post_trace,pre_id,pre_trace,tag,target_post_rate_hz,tau_eligibility_ms,"
+              "tau_minus_ms,tau_plus_ms,tau_rate_ms,tau_tag_ms,w_max,w_min,weight,");
     const JsonObject& o = snap.as_object();
     EXPECT_EQ(o.find("pre_id")->as_string(), uuid(2).to_string());
     EXPECT_EQ(o.find("a_plus")->to_double(), static_cast<double>(0.01f));
-    EXPECT_EQ(o.find("tau_tag_ms")->to_double(), 10000.0);
-    EXPECT_EQ(o.find("weight")->to_double(), 0.5);
 }
 
 TEST(PlasticSynapse, SetParamRanges) {
@@ -234,27 +167,27 @@ TEST(PlasticSynapse, SetParamRanges) {
         const char* reason;
     };
     const Range ranges[] = {
-        {"g_syn", 0, 10000, "must be in [0, 10000]"},
-        {"a_plus", 0, 1, "must be in [0, 1]"},
-        {"a_minus", 0, 1, "must be in [0, 1]"},
-        {"tau_plus_ms", 0.001f, 10000, "must be in [0.001, 10000]"},
-        {"tau_minus_ms", 0.001f, 10000, "must be in [0.001, 10000]"},
-        {"pre_trace", 0, 1000000, "must be in [0, 1000000]"},
-        {"post_trace", 0, 1000000, "must be in [0, 1000000]"},
-        {"eligibility_trace", -1000000, 1000000, "must be in [-1000000, 1000000]"},
-        {"tau_eligibility_ms", 0.001f, 1000000, "must be in [0.001, 1000000]"},
-        {"tau_tag_ms", 0.001f, 10000000, "must be in [0.001, 10000000]"},
-        {"learning_rate", 0, 10, "must be in [0, 10]"},
-        {"dopamine_threshold", 0, 1, "must be in [0, 1]"},
-        {"dopamine_gain", 0, 100, "must be in [0, 100]"},
-        {"target_post_rate_hz", 0, 1000, "must be in [0, 1000]"},
-        {"observed_post_rate_hz", 0, 100000, "must be in [0, 100000]"},
-        {"homeostatic_rate", 0, 10, "must be in [0, 10]"},
-        {"tau_rate_ms", 0.001f, 1000000, "must be in [0.001, 1000000]"},
-        {"post_consolidation_decay", 0, 1, "must be in [0, 1]"},
-        {"w_min", 0, 0.5f, "must be in [0, 1]"},
-        {"w_max", 0.5f, 1, "must be in [0, 1]"},
-        {"weight", 0, 1, "must be in [0, 1]"},
+        {"g_syn", 0, 10000, "[0, 10000]"},
+        {"a_plus", 0, 1, "[0, 1]"},
+        {"a_minus", 0, 1, "[0, 1]"},
+        {"tau_plus_ms", 0.001f, 10000, "[0.001, 10000]"},
+        {"tau_minus_ms", 0.001f, 10000, "[0.001, 10000]"},
+        {"pre_trace", 0, 1000000, "[0, 1000000]"},
+        {"post_trace", 0, 1000000, "[0, 1000000]"},
+        {"eligibility_trace", -1000000, 1000000, "[-1000000, 1000000]"},
+        {"tau_eligibility_ms", 0.001f, 1000000, "[0.001, 1000000]"},
+        {"tau_tag_ms", 0.001f, 10000000, "[0.001, 10000000]"},
+        {"learning_rate", 0, 10, "[0, 10]"},
+        {"dopamine_threshold", 0, 1, "[0, 1]"},
+        {"dopamine_gain", 0, 100, "[0, 100]"},
+        {"target_post_rate_hz", 0, 1000, "[0, 1000]"},
+        {"observed_post_rate_hz", 0, 100000, "[0, 100000]"},
+        {"homeostatic_rate", 0, 10, "[0, 10]"},
+        {"tau_rate_ms", 0.001f, 1000000, "[0.001, 1000000]"},
+        {"post_consolidation_decay", 0, 1, "[0, 1]"},
+        {"w_min", 0, 0.5f, "[0, 1]"},
+        {"w_max", 0.5f, 1, "[0, 1]"},
+        {"weight", 0, 1, "[0, 1]"},
     };
     for (const Range& r : ranges) {
         SCOPED_TRACE(r.key);
@@ -273,12 +206,10 @@ TEST(PlasticSynapse, SetParamRanges) {
         const float above = is_bound ? 1.5f : std::nextafter(r.hi, 1e9f);
         for (float bad : {below, above}) {
             EXPECT_EQ(s.set_param(r.key, JsonValue::number(bad)).error().message(),
-                      prefix + "out of range: " + r.reason);
+                      prefix + "out of range: must be in " + r.reason);
         }
-        EXPECT_EQ(s.set_param(r.key, JsonValue::string("0.5")).error().message(),
-                  prefix + "expects a finite number");
-        EXPECT_EQ(s.set_param(r.key, JsonValue::number(1e39)).error().message(),
-                  prefix + "out of range: not finite");
+        EXPECT_EQ(s.set_param(r.key, JsonValue::string("0.5")).error().kind,
+                  ParamError::Kind::WrongType);
         EXPECT_EQ(s.snapshot(), before);
     }
 
@@ -301,10 +232,9 @@ TEST(PlasticSynapse, SetParamRanges) {
                       "graph edit APIs");
     }
     EXPECT_EQ(s.snapshot(), before);
-}
 
-TEST(PlasticSynapse, WeightBoundsStayOrderedAndReclampTheWeight) {
-    PlasticSynapse s = make(0.5f);
+    // The bounds stay ordered and re-clamp the weight.
+    s = make(0.5f);
     set(s, "w_max", 0.3);
     EXPECT_FLOAT_EQ(s.weight(), 0.3f);
     EXPECT_EQ(s.set_param("weight", JsonValue::number(0.4)).error().message(),
@@ -323,7 +253,6 @@ TEST(PlasticSynapse, WeightBoundsStayOrderedAndReclampTheWeight) {
 
 TEST(PlasticConfigValidation, ReportsTheFirstBadKey) {
     EXPECT_TRUE(validate_plastic_config(kConfig).has_value());
-
     PlasticSynapseConfig cfg = kConfig;
     cfg.w_min = 0.7f;
     cfg.w_max = 0.6f;
@@ -332,20 +261,12 @@ TEST(PlasticConfigValidation, ReportsTheFirstBadKey) {
               "parameter 'w_max' out of range: must be >= w_min");
     cfg = kConfig;
     cfg.tau_plus_ms = 0.0f;
-    cfg.post_consolidation_decay = 2.0f;
-    EXPECT_EQ(validate_plastic_config(cfg).error().message(),
-              "parameter 'tau_plus_ms' out of range: must be in [0.001, 10000]");
-    cfg = kConfig;
-    cfg.post_consolidation_decay = 2.0f;
-    EXPECT_EQ(validate_plastic_config(cfg).error().message(),
-              "parameter 'post_consolidation_decay' out of range: must be in [0, 1]");
-    cfg = kConfig;
     cfg.dopamine_gain = std::numeric_limits<float>::infinity();
     EXPECT_EQ(validate_plastic_config(cfg).error().message(),
+              "parameter 'tau_plus_ms' out of range: must be in [0.001, 10000]");
+    cfg.tau_plus_ms = 20.0f;
+    EXPECT_EQ(validate_plastic_config(cfg).error().message(),
               "parameter 'dopamine_gain' out of range: not finite");
-    cfg = kConfig;
-    cfg.w_min = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(validate_plastic_config(cfg).error().key, "w_min");
 }
 
 TEST(PlasticSynapse, SuppliedDecaysAreBitIdentical) {
@@ -373,17 +294,10 @@ TEST(PlasticSynapse, SuppliedDecaysAreBitIdentical) {
                               std::exp(-dt / cfg.tau_tag_ms)};
         supplied.update_with(c, d);
     }
-    const PlasticState& a = own.state();
-    const PlasticState& b = supplied.state();
-    EXPECT_EQ(a.weight, b.weight);
-    EXPECT_EQ(a.pre_trace, b.pre_trace);
-    EXPECT_EQ(a.post_trace, b.post_trace);
-    EXPECT_EQ(a.eligibility_trace, b.eligibility_trace);
-    EXPECT_EQ(a.tag, b.tag);
-    EXPECT_EQ(a.observed_post_rate_hz, b.observed_post_rate_hz);
+    EXPECT_EQ(own.snapshot(), supplied.snapshot());
     // The run exercised the rule: the weight and the tag moved.
-    EXPECT_NE(a.weight, 0.4f);
-    EXPECT_GT(a.tag, 0.0f);
+    EXPECT_NE(own.weight(), 0.4f);
+    EXPECT_GT(own.state().tag, 0.0f);
 }
 
 }  // namespace
