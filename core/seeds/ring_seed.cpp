@@ -15,9 +15,11 @@ Seed generate_ring(std::uint64_t n, std::uint64_t k, std::uint64_t seed, const S
     if (k == 0)
         return builder.take();
     for (std::uint64_t i = 0; i < n; ++i) {
+        // (i + j) mod n and (i + n - j) mod n without a division: j < n / 2.
         for (std::uint64_t j = 1; j <= k; ++j) {
-            builder.add_edge(i, (i + j) % n);
-            builder.add_edge(i, (i + n - j) % n);
+            const std::uint64_t next = i + j;
+            builder.add_edge(i, next >= n ? next - n : next);
+            builder.add_edge(i, i >= j ? i - j : i + n - j);
         }
     }
     return builder.take();
