@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/format/spec.hpp"
+#include "core/seeds/compact_optional.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
 
@@ -24,7 +25,7 @@ struct SeedParams {
 struct SeedNode {
     Uuid id;
     std::string label;
-    std::optional<NeuronSpec> kind;
+    CompactOptional<NeuronSpec> kind;  // absent: the network's default neuron kind
     JsonValue metadata{JsonObject{}};  // always an object; empty unless layered
 
     friend bool operator==(const SeedNode&, const SeedNode&) = default;
@@ -33,10 +34,10 @@ struct SeedNode {
 struct SeedEdge {
     Uuid id;
     Uuid pre;
-    Uuid post;  // never equal to pre
-    std::optional<SynapseSpec> kind;
-    float init_weight = 0.0f;  // in [0, 1]
-    float delay_ms = 1.0f;     // ms
+    Uuid post;                          // never equal to pre
+    CompactOptional<SynapseSpec> kind;  // absent: the network's default synapse kind
+    float init_weight = 0.0f;           // in [0, 1]
+    float delay_ms = 1.0f;              // ms
 
     friend bool operator==(const SeedEdge&, const SeedEdge&) = default;
 };

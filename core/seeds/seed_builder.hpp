@@ -30,7 +30,10 @@ std::string layer_node_label(std::uint64_t layer, std::uint64_t index);
 class SeedBuilder {
   public:
     SeedBuilder(std::uint64_t seed, const SeedParams& params)
-        : rng_(SeedRng::from_seed(seed)), params_(params) {}
+        : rng_(SeedRng::from_seed(seed)),
+          params_(params),
+          node_kind_(params.neuron),
+          edge_kind_(params.synapse) {}
 
     void reserve(std::uint64_t nodes, std::uint64_t edges) {
         seed_.nodes.reserve(nodes);
@@ -40,7 +43,7 @@ class SeedBuilder {
     // Appends a node: its identifier draw, the node template and the metadata.
     void add_node(std::string label, JsonValue metadata) {
         const Uuid id = rng_.next_uuid();
-        seed_.nodes.emplace_back(id, std::move(label), params_.neuron, std::move(metadata));
+        seed_.nodes.emplace_back(id, std::move(label), node_kind_, std::move(metadata));
     }
 
     // Appends the edge between the nodes at positions pre and post: the
@@ -48,8 +51,8 @@ class SeedBuilder {
     void add_edge(std::size_t pre, std::size_t post) {
         const float weight = rng_.draw_weight(params_.weight_lo, params_.weight_hi);
         const Uuid id = rng_.next_uuid();
-        seed_.edges.emplace_back(id, seed_.nodes[pre].id, seed_.nodes[post].id, params_.synapse,
-                                 weight, params_.delay_ms);
+        seed_.edges.emplace_back(id, seed_.nodes[pre].id, seed_.nodes[post].id, edge_kind_, weight,
+                                 params_.delay_ms);
     }
 
     // Appends nodes "n0" .. "n{count-1}" with empty metadata.
@@ -65,6 +68,8 @@ class SeedBuilder {
   private:
     SeedRng rng_;
     const SeedParams& params_;
+    CompactOptional<NeuronSpec> node_kind_;   // copied into every node
+    CompactOptional<SynapseSpec> edge_kind_;  // copied into every edge
     Seed seed_;
 };
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "core/util/uuid.hpp"
 
@@ -47,9 +48,14 @@ class SeedRng {
         const std::uint64_t first = next_u64();
         const std::uint64_t second = next_u64();
         Uuid id;
-        for (int i = 0; i < 8; ++i) {
-            id.bytes[i] = static_cast<std::uint8_t>(first >> (8 * i));
-            id.bytes[8 + i] = static_cast<std::uint8_t>(second >> (8 * i));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(id.bytes.data(), &first, 8);
+            std::memcpy(id.bytes.data() + 8, &second, 8);
+        } else {
+            for (int i = 0; i < 8; ++i) {
+                id.bytes[i] = static_cast<std::uint8_t>(first >> (8 * i));
+                id.bytes[8 + i] = static_cast<std::uint8_t>(second >> (8 * i));
+            }
         }
         id.bytes[6] = static_cast<std::uint8_t>((id.bytes[6] & 0x0F) | 0x40);
         id.bytes[8] = static_cast<std::uint8_t>((id.bytes[8] & 0x3F) | 0x80);
