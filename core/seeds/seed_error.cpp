@@ -18,7 +18,7 @@ std::string too_large_message(SeedError::Quantity quantity, std::uint64_t amount
         case SeedError::Quantity::Bytes:
             return prefix + "more than " + count + " bytes";
         case SeedError::Quantity::Allocation:
-            return prefix + "could not allocate " + count + " bytes";
+            return prefix + "memory for an estimated " + count + " bytes could not be allocated";
     }
     return {};
 }

@@ -29,7 +29,7 @@ struct SeedError {
     std::uint64_t k = 0;       // RingDegree
     std::uint64_t index = 0;   // EmptyLayer
     Quantity quantity{};       // TooLarge
-    std::uint64_t amount = 0;  // TooLarge: the limit, or the bytes that could not be allocated
+    std::uint64_t amount = 0;  // TooLarge: the limit exceeded, or the estimated bytes not allocated
 
     explicit SeedError(Kind kind) : kind(kind) {}
 

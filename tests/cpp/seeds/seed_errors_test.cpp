@@ -104,7 +104,8 @@ TEST(SeedErrors, OversizedRequestsFailBeforeGenerating) {
 
     auto result =
         guard_allocation(1234, []() -> std::expected<Seed, SeedError> { throw std::bad_alloc(); });
-    EXPECT_EQ(failure(result), "seed network too large: could not allocate 1234 bytes");
+    EXPECT_EQ(failure(result),
+              "seed network too large: memory for an estimated 1234 bytes could not be allocated");
 }
 
 }  // namespace
