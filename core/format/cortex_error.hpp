@@ -73,11 +73,12 @@ class CortexError {
     CortexError(EventError e) : v_(std::move(e)) {}
 
     Kind kind() const { return static_cast<Kind>(v_.index()); }
-    // NotADirectory, MissingFile and Io are file-system failures (Python
-    // OSError); every other kind is a content failure (Python ValueError).
+    // NotADirectory, MissingFile, Io and RandomSource are operating-system
+    // failures (Python OSError); every other kind is a content failure
+    // (Python ValueError).
     bool is_os_error() const {
-        return kind() == Kind::NotADirectory || kind() == Kind::MissingFile ||
-               kind() == Kind::Io || kind() == Kind::RandomSource;
+        return kind() == Kind::NotADirectory || kind() == Kind::MissingFile || kind() == Kind::Io ||
+               kind() == Kind::RandomSource;
     }
 
     // The wrapped value of the given alternative; the caller checks kind() first.

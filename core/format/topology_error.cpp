@@ -133,8 +133,8 @@ std::string TopologyError::message() const {
         case Kind::CortexTypeMismatch:
             return "topology says '" + text + "' but metadata says '" + other_text + "'";
         case Kind::DefaultNeuronKindMismatch:
-            return "defaults.neuron.kind '" + text + "' does not match cortex_type '" +
-                   other_text + "'";
+            return "defaults.neuron.kind '" + text + "' does not match cortex_type '" + other_text +
+                   "'";
     }
     return {};
 }

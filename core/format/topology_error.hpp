@@ -55,8 +55,7 @@ struct TopologyError {
     static TopologyError init_weight_out_of_range(Uuid edge, float value);
     static TopologyError bad_delay(Uuid edge, float value);
     // A folder whose two documents name different cortex types.
-    static TopologyError cortex_type_mismatch(std::string topology_type,
-                                              std::string metadata_type);
+    static TopologyError cortex_type_mismatch(std::string topology_type, std::string metadata_type);
     // A new network whose default neuron kind does not suit its cortex_type.
     static TopologyError default_kind_mismatch(std::string kind, std::string cortex_type);
 

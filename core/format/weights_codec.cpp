@@ -43,8 +43,7 @@ std::expected<std::uint64_t, WeightsError> parse_weights_header(
         return std::unexpected(WeightsError::unsupported_version(version, kWeightsVersion));
     auto record_size = load_le<std::uint32_t>(header.data() + 16);
     if (record_size != kWeightsRecordSize) {
-        return std::unexpected(
-            WeightsError::record_size_mismatch(record_size, kWeightsRecordSize));
+        return std::unexpected(WeightsError::record_size_mismatch(record_size, kWeightsRecordSize));
     }
     auto record_count = load_le<std::uint64_t>(header.data() + 8);
     if (record_count > std::numeric_limits<std::uint64_t>::max() / kWeightsRecordSize)

@@ -84,8 +84,8 @@ std::expected<std::vector<WeightRecord>, CortexError> read_open_file(FileAccess&
         records.resize(static_cast<std::size_t>(done) + want);
         std::span<WeightRecord> chunk(records.data() + done, want);
         // Records have the file layout in memory, so they are read in place.
-        std::size_t whole = read_up_to(fs, fd, chunk.data(), chunk.size_bytes()) /
-                            kWeightsRecordSize;
+        std::size_t whole =
+            read_up_to(fs, fd, chunk.data(), chunk.size_bytes()) / kWeightsRecordSize;
         // Records count one at a time: a bad weight in a complete record is
         // reported before the short body that follows it.
         if (auto bad = find_non_finite_weight(chunk.first(whole), done))
@@ -106,8 +106,7 @@ std::string weights_path(std::string_view root, std::string_view cortex_type) {
     return join_path(dir, kWeightsFileName);
 }
 
-std::expected<void, CortexError> write_weights(std::string_view root,
-                                               std::string_view cortex_type,
+std::expected<void, CortexError> write_weights(std::string_view root, std::string_view cortex_type,
                                                std::span<const WeightRecord> records,
                                                FileAccess& fs) {
     auto file = AtomicFile::begin(weights_path(root, cortex_type), fs);

@@ -22,8 +22,7 @@ std::string weights_path(std::string_view root, std::string_view cortex_type);
 // Weights(Io) when streaming the header or records fails, and with Io for
 // other OS failures. After any failure the previous file is intact and the
 // temporary file has been removed.
-std::expected<void, CortexError> write_weights(std::string_view root,
-                                               std::string_view cortex_type,
+std::expected<void, CortexError> write_weights(std::string_view root, std::string_view cortex_type,
                                                std::span<const WeightRecord> records,
                                                FileAccess& fs = system_file_access());
 

@@ -74,7 +74,7 @@ class WeightsFileTest : public ::testing::Test {
 
 TEST_F(WeightsFileTest, EmptyListIsTheBare24ByteHeader) {
     ASSERT_TRUE(write_weights(dir.path(), "lif", {}));
-    Bytes expected = {'C', 'W', 'T', '1', 1, 0, 0, 0, 0, 0, 0, 0,
+    Bytes expected = {'C', 'W', 'T', '1', 1,  0, 0, 0, 0, 0, 0, 0,
                       0,   0,   0,   0,   20, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(read_bytes(dir / "weights/lif/latest.cwt"), expected);
     auto back = read_weights(dir.path(), "lif");
@@ -90,19 +90,19 @@ TEST_F(WeightsFileTest, MissingFileReadsEmptyAndCreatesNothing) {
 }
 
 TEST_F(WeightsFileTest, RecordsHoldIdBytesInTextOrderThenLittleEndianWeight) {
-    ASSERT_TRUE(write_weights(dir.path(), "lif",
-                              std::vector<WeightRecord>{
-                                  {id_of("00112233-4455-6677-8899-aabbccddeeff"), 3.5f},
+    ASSERT_TRUE(write_weights(
+        dir.path(), "lif",
+        std::vector<WeightRecord>{{id_of("00112233-4455-6677-8899-aabbccddeeff"), 3.5f},
                                   {id_of("ffeeddcc-bbaa-9988-7766-554433221100"), -2.0f}}));
     Bytes file = read_bytes(path());
     ASSERT_EQ(file.size(), 64u);
     EXPECT_EQ(file[8], 2);  // record_count
     Bytes first(file.begin() + 24, file.begin() + 44);
     Bytes second(file.begin() + 44, file.end());
-    EXPECT_EQ(first, (Bytes{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa,
-                            0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x00, 0x00, 0x60, 0x40}));
-    EXPECT_EQ(second, (Bytes{0xff, 0xee, 0xdd, 0xcc, 0xbb, 0xaa, 0x99, 0x88, 0x77, 0x66, 0x55,
-                             0x44, 0x33, 0x22, 0x11, 0x00, 0x00, 0x00, 0x00, 0xc0}));
+    EXPECT_EQ(first, (Bytes{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99,
+                            0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x00, 0x00, 0x60, 0x40}));
+    EXPECT_EQ(second, (Bytes{0xff, 0xee, 0xdd, 0xcc, 0xbb, 0xaa, 0x99, 0x88, 0x77, 0x66,
+                             0x55, 0x44, 0x33, 0x22, 0x11, 0x00, 0x00, 0x00, 0x00, 0xc0}));
 }
 
 TEST_F(WeightsFileTest, RoundTripsThroughFileAndBuffer) {
@@ -139,8 +139,9 @@ TEST_F(WeightsFileTest, LargeFilesCrossBufferAndChunkBoundaries) {
 
 TEST_F(WeightsFileTest, HeaderFaultsAreReportedInOrder) {
     expect_read_and_decode_fail(Bytes(10, 'C'), "weights header truncated: read 10 bytes");
-    expect_read_and_decode_fail(header("CWT2", 9, 0, 7),
-                                "weights file bad magic [67, 87, 84, 50] (expected [67, 87, 84, 49])");
+    expect_read_and_decode_fail(
+        header("CWT2", 9, 0, 7),
+        "weights file bad magic [67, 87, 84, 50] (expected [67, 87, 84, 49])");
     expect_read_and_decode_fail(header("CWT1", 2, 0, 7),
                                 "weights version 2 is not supported (max 1)");
     expect_read_and_decode_fail(header("CWT1", 1, 0, 16),
@@ -163,8 +164,7 @@ TEST_F(WeightsFileTest, ShortBodyFailsOnReadAndDecode) {
     EXPECT_EQ(read.error().message(), "weights body length mismatch: expected 60 bytes, got 40");
     auto decoded = decode_weights(file);
     ASSERT_FALSE(decoded);
-    EXPECT_EQ(decoded.error().message(),
-              "weights body length mismatch: expected 60 bytes, got 59");
+    EXPECT_EQ(decoded.error().message(), "weights body length mismatch: expected 60 bytes, got 59");
 }
 
 TEST_F(WeightsFileTest, TrailingBytesAreIgnoredByReadButRefusedByDecode) {
@@ -180,8 +180,7 @@ TEST_F(WeightsFileTest, TrailingBytesAreIgnoredByReadButRefusedByDecode) {
 
     auto decoded = decode_weights(file);
     ASSERT_FALSE(decoded);
-    EXPECT_EQ(decoded.error().message(),
-              "weights body length mismatch: expected 60 bytes, got 65");
+    EXPECT_EQ(decoded.error().message(), "weights body length mismatch: expected 60 bytes, got 65");
 }
 
 TEST_F(WeightsFileTest, NonFiniteStoredWeightsAreRefused) {
