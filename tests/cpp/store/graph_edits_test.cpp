@@ -8,13 +8,13 @@
 #include "core/store/cortex.hpp"
 #include "core/store/event_log.hpp"
 #include "core/store/topology_store.hpp"
-#include "scratch_dir.hpp"
+#include "temp_dir.hpp"
 
 namespace vorn {
 namespace {
 
-using testing::read_text;
-using testing::ScratchDir;
+using testing::slurp;
+using testing::TempDir;
 
 Uuid id_of(const char* text) {
     return *Uuid::parse(text);
@@ -27,7 +27,7 @@ const Uuid kMissing = id_of("dddddddd-0000-4000-8000-000000000004");
 
 class GraphEditsTest : public ::testing::Test {
   protected:
-    ScratchDir dir;
+    TempDir dir;
     std::string root = dir / "net.cortex";
     Cortex cortex = make();
 
@@ -62,8 +62,8 @@ class GraphEditsTest : public ::testing::Test {
         EXPECT_TRUE(e) << e.error().message();
         return e ? *e : std::vector<EventRecord>{};
     }
-    std::string topology_text() { return read_text(root + "/topology.json"); }
-    std::string events_text() { return read_text(root + "/events.jsonl"); }
+    std::string topology_text() { return slurp(root + "/topology.json"); }
+    std::string events_text() { return slurp(root + "/events.jsonl"); }
 };
 
 TEST_F(GraphEditsTest, AddNeuronMintsAnIdPersistsAndLogs) {
