@@ -27,6 +27,8 @@ class BufferedWriter {
     explicit BufferedWriter(AtomicFile& file) : file_(file) {}
 
     std::expected<void, IoError> append(const void* data, std::size_t n) {
+        if (n == 0)
+            return {};  // an empty span may have no storage at all
         if (used_ + n > buffer_.size()) {
             if (auto r = flush(); !r)
                 return r;
