@@ -179,10 +179,7 @@ int main() {
     ssize_t got = read(fds[0], in, sizeof in - 1);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (!std::getenv("KEEP"))
-        std::filesystem::remove_all(dir);
-    else
-        std::printf("kept %s\n", dir.c_str());
+    std::filesystem::remove_all(dir);
     double read_s = 0, peak_mb = 0, rec_mb = 0;
     if (got <= 0 || std::sscanf(in, "%lf %lf %lf", &read_s, &peak_mb, &rec_mb) != 3) {
         std::fprintf(stderr, "read failed: %s", in);
