@@ -41,6 +41,8 @@ std::string CortexError::message() const {
                    " bytes, exceeds limit of " + std::to_string(e.limit) + " (set " +
                    kMaxTopologyBytesEnv + " to override)";
         }
+        case Kind::RandomSource:
+            return std::get<RandomSourceError>(v_).text;
     }
     return {};
 }

@@ -26,6 +26,7 @@ class CortexError {
         Metadata,
         Event,
         TopologyTooLarge,
+        RandomSource,
     };
 
     // Paths are kept as the bytes given and rendered lossily in messages.
@@ -45,8 +46,17 @@ class CortexError {
                                const TopologyTooLargeError&) = default;
     };
 
+    // The operating system's random source could not deliver a fresh id.
+    struct RandomSourceError {
+        std::string text;  // "could not retrieve random bytes for uuid: {}"
+        friend bool operator==(const RandomSourceError&, const RandomSourceError&) = default;
+    };
+
     static CortexError not_a_directory(std::string path) {
         return CortexError(NotADirectoryError{std::move(path)});
+    }
+    static CortexError random_source(std::string text) {
+        return CortexError(RandomSourceError{std::move(text)});
     }
     static CortexError missing_file(std::string path) {
         return CortexError(MissingFileError{std::move(path)});
@@ -63,10 +73,12 @@ class CortexError {
     CortexError(EventError e) : v_(std::move(e)) {}
 
     Kind kind() const { return static_cast<Kind>(v_.index()); }
-    // NotADirectory, MissingFile and Io are file-system failures (Python
-    // OSError); every other kind is a content failure (Python ValueError).
+    // NotADirectory, MissingFile, Io and RandomSource are operating-system
+    // failures (Python OSError); every other kind is a content failure
+    // (Python ValueError).
     bool is_os_error() const {
-        return kind() == Kind::NotADirectory || kind() == Kind::MissingFile || kind() == Kind::Io;
+        return kind() == Kind::NotADirectory || kind() == Kind::MissingFile || kind() == Kind::Io ||
+               kind() == Kind::RandomSource;
     }
 
     // The wrapped value of the given alternative; the caller checks kind() first.
@@ -90,7 +102,7 @@ class CortexError {
 
     // Alternative order matches Kind.
     std::variant<NotADirectoryError, MissingFileError, IoError, TopologyError, WeightsError,
-                 StateError, MetadataError, EventError, TopologyTooLargeError>
+                 StateError, MetadataError, EventError, TopologyTooLargeError, RandomSourceError>
         v_;
 };
 

@@ -83,6 +83,18 @@ TopologyError TopologyError::bad_delay(Uuid edge, float value) {
     return e;
 }
 
+TopologyError TopologyError::cortex_type_mismatch(std::string topology_type,
+                                                  std::string metadata_type) {
+    TopologyError e = with_text(Kind::CortexTypeMismatch, std::move(topology_type));
+    e.other_text = std::move(metadata_type);
+    return e;
+}
+TopologyError TopologyError::default_kind_mismatch(std::string kind, std::string cortex_type) {
+    TopologyError e = with_text(Kind::DefaultNeuronKindMismatch, std::move(kind));
+    e.other_text = std::move(cortex_type);
+    return e;
+}
+
 std::string TopologyError::message() const {
     switch (kind) {
         case Kind::TooLarge:
@@ -118,6 +130,11 @@ std::string TopologyError::message() const {
         case Kind::BadDelay:
             return "edge " + id.to_string() + " delay_ms " + format_float(value) +
                    " is not finite or is negative";
+        case Kind::CortexTypeMismatch:
+            return "topology says '" + text + "' but metadata says '" + other_text + "'";
+        case Kind::DefaultNeuronKindMismatch:
+            return "defaults.neuron.kind '" + text + "' does not match cortex_type '" + other_text +
+                   "'";
     }
     return {};
 }

@@ -26,11 +26,14 @@ struct TopologyError {
         SelfLoop,
         InitWeightOutOfRange,
         BadDelay,
+        CortexTypeMismatch,
+        DefaultNeuronKindMismatch,
     };
 
     Kind kind = Kind::Json;
     JsonError json;           // Json
     std::string text;         // the offending tag or kind text
+    std::string other_text;   // the metadata's cortex_type, or the cortex_type a kind must match
     Uuid id;                  // node id, or the edge id of edge checks
     Uuid node;                // MissingNode: the referenced node
     float value = 0.0f;       // init_weight or delay_ms (ms)
@@ -51,6 +54,10 @@ struct TopologyError {
     static TopologyError self_loop(Uuid edge);
     static TopologyError init_weight_out_of_range(Uuid edge, float value);
     static TopologyError bad_delay(Uuid edge, float value);
+    // A folder whose two documents name different cortex types.
+    static TopologyError cortex_type_mismatch(std::string topology_type, std::string metadata_type);
+    // A new network whose default neuron kind does not suit its cortex_type.
+    static TopologyError default_kind_mismatch(std::string kind, std::string cortex_type);
 
     std::string message() const;
 

@@ -29,6 +29,9 @@ int FileAccess::close(int fd) {
 int FileAccess::rename(const char* from, const char* to) {
     return std::rename(from, to);
 }
+int FileAccess::unlink(const char* path) {
+    return ::unlink(path);
+}
 int FileAccess::mkdir(const char* path, mode_t mode) {
     return ::mkdir(path, mode);
 }

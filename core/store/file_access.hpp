@@ -21,6 +21,7 @@ class FileAccess {
     virtual int sync(int fd);
     virtual int close(int fd);
     virtual int rename(const char* from, const char* to);
+    virtual int unlink(const char* path);
     virtual int mkdir(const char* path, mode_t mode);
     // Follows symbolic links.
     virtual int stat(const char* path, struct stat* out);
