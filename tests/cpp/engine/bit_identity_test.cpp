@@ -146,7 +146,8 @@ class BitIdentity : public ::testing::Test {
         for (int i = 0; i < count; ++i) {
             Uuid id = fuzz.chance(0.1) ? fuzz.fresh_id() : some_node();
             auto current = static_cast<float>(fuzz.uniform(-2.0, 30.0));
-            auto duration = static_cast<float>(fuzz.uniform(-1.0, 40.0));
+            auto duration = static_cast<float>(fuzz.chance(0.3) ? fuzz.uniform(-1.0, 20.0)
+                                                                : fuzz.uniform(50.0, 400.0));
             engine.stimulate(id, current, duration);
             ref.stimulate(id, current, duration);
         }
@@ -222,19 +223,28 @@ TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
         set_synapse_param(e, "g_syn", JsonValue::number(fuzz.uniform(0.5, 4.0)));
     }
     random_stimulations(250);
+    // Then edges in random order, so that many posts receive from pre
+    // neurons out of index order.
+    random_edges(1500);
     const float kSteps[] = {1.0f, 0.5f, 0.25f, 2.0f, 0.1f, 1.0f};
-    for (int round = 0; round < 14; ++round) {
+    for (int round = 0; round < 16; ++round) {
         run_and_compare(30, kSteps[round % std::size(kSteps)]);
         compare_state();
-        random_synapse_writes(200);
-        random_neuron_writes(40);
-        random_stimulations(60);
-        random_edges(80);
-        if (round % 4 == 3)
+        // Each kind of edit on about half of the rounds, alone or mixed.
+        if (fuzz.chance(0.5))
+            random_synapse_writes(200);
+        if (fuzz.chance(0.5))
+            random_neuron_writes(40);
+        if (fuzz.chance(0.5))
+            random_stimulations(60);
+        if (fuzz.chance(0.5))
+            random_edges(80);
+        if (fuzz.chance(0.2))
             add_neuron(fuzz.fresh_id());
         compare_state();
     }
     EXPECT_GT(total_spikes, 2000u);
+    std::printf("spikes %zu synapses %zu neurons %zu\n", total_spikes, engine.n_synapses(), engine.n_neurons());
 }
 
 }  // namespace
