@@ -6,6 +6,7 @@ namespace vorn {
 namespace {
 
 constexpr std::uint32_t kNoSlot = 0xffffffffu;
+constexpr std::size_t kPrefetch = 16;  // links ahead in the scattered walk
 
 bool same_bits(float a, float b) {
     return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
@@ -14,15 +15,17 @@ bool same_bits(float a, float b) {
 }  // namespace
 
 void StdpPool::resize_neurons(std::size_t n) {
-    outgoing_.resize(n);
-    incoming_.resize(n);
+    if (n == n_neurons_)
+        return;
+    n_neurons_ = n;
     traces_.resize(n);
+    layout_valid_ = false;
 }
 
 std::uint32_t StdpPool::add(const Uuid& edge_id, std::uint32_t pre, std::uint32_t post,
                             float weight) {
     const StdpSynapse fresh(edge_id, Uuid{}, Uuid{}, weight);
-    auto slot = static_cast<std::uint32_t>(hot_.size());
+    auto slot = static_cast<std::uint32_t>(ids_.size());
     std::uint32_t param =
         params_.acquire({fresh.w_min, fresh.w_max, fresh.g_syn, fresh.a_plus, fresh.a_minus});
     std::uint32_t pre_private = kNoSlot;
@@ -37,48 +40,53 @@ std::uint32_t StdpPool::add(const Uuid& edge_id, std::uint32_t pre, std::uint32_
         param |= kPostPrivate;
         post_private = traces_.add_private(post, fresh.tau_minus, fresh.post_trace);
     }
-    hot_.push_back({fresh.weight(), pre, post, param});
     ids_.push_back(edge_id);
+    pre_.push_back(pre);
+    post_.push_back(post);
+    param_.push_back(param);
     pre_private_.push_back(pre_private);
     post_private_.push_back(post_private);
-    outgoing_[pre].push_back(slot);
-    incoming_[post].push_back(slot);
+    position_.push_back(static_cast<std::uint32_t>(weight_.size()));
+    weight_.push_back(fresh.weight());
+    post_at_.push_back(post);
+    param_at_.push_back(param);
+    slot_at_.push_back(slot);
+    layout_valid_ = false;
     return slot;
 }
 
 StdpSynapse StdpPool::get(std::uint32_t slot, const Uuid& pre_id, const Uuid& post_id) const {
-    const Hot& h = hot_[slot];
-    const StdpParams& p = params_[h.param & kParamMask];
+    const std::uint32_t param = param_[slot];
+    const StdpParams& p = params_[param & kParamMask];
     StdpSynapse s(ids_[slot], pre_id, post_id, 0.0f);
-    s.weight_ = h.weight;
+    s.weight_ = weight(slot);
     s.w_min = p.w_min;
     s.w_max = p.w_max;
     s.g_syn = p.g_syn;
     s.a_plus = p.a_plus;
     s.a_minus = p.a_minus;
-    if (h.param & kPrePrivate) {
+    if (param & kPrePrivate) {
         s.tau_plus = traces_.at(pre_private_[slot]).tau;
         s.pre_trace = traces_.at(pre_private_[slot]).value;
     } else {
         s.tau_plus = TraceTable::kSharedTau;
-        s.pre_trace = traces_.shared_value(h.pre);
+        s.pre_trace = traces_.shared_value(pre_[slot]);
     }
-    if (h.param & kPostPrivate) {
+    if (param & kPostPrivate) {
         s.tau_minus = traces_.at(post_private_[slot]).tau;
         s.post_trace = traces_.at(post_private_[slot]).value;
     } else {
         s.tau_minus = TraceTable::kSharedTau;
-        s.post_trace = traces_.shared_value(h.post);
+        s.post_trace = traces_.shared_value(post_[slot]);
     }
     return s;
 }
 
 void StdpPool::put(std::uint32_t slot, const StdpSynapse& syn) {
-    Hot& h = hot_[slot];
-    h.weight = syn.weight_;
+    weight_[position_[slot]] = syn.weight_;
 
-    std::uint32_t flags = h.param & ~kParamMask;
-    std::uint32_t param = h.param & kParamMask;
+    std::uint32_t flags = param_[slot] & ~kParamMask;
+    std::uint32_t param = param_[slot] & kParamMask;
     const StdpParams& old = params_[param];
     StdpParams now{syn.w_min, syn.w_max, syn.g_syn, syn.a_plus, syn.a_minus};
     if (!same_bits(old.w_min, now.w_min) || !same_bits(old.w_max, now.w_max) ||
@@ -91,26 +99,81 @@ void StdpPool::put(std::uint32_t slot, const StdpSynapse& syn) {
 
     // A trace leaves its shared slot only when its value or tau changed.
     auto store_trace = [&](std::uint32_t flag, std::uint32_t& private_slot, std::uint32_t neuron,
-                           float tau, float value, float shared) {
+                           float tau, float value) {
         if (flags & flag) {
             TraceTable::Private& t = traces_.at(private_slot);
             t.tau = tau;
             t.value = value;
-        } else if (!same_bits(tau, TraceTable::kSharedTau) || !same_bits(value, shared)) {
+        } else if (!same_bits(tau, TraceTable::kSharedTau) ||
+                   !same_bits(value, traces_.shared_value(neuron))) {
             flags |= flag;
             private_slot = traces_.add_private(neuron, tau, value);
         }
     };
-    store_trace(kPrePrivate, pre_private_[slot], h.pre, syn.tau_plus, syn.pre_trace,
-                traces_.shared_value(h.pre));
-    store_trace(kPostPrivate, post_private_[slot], h.post, syn.tau_minus, syn.post_trace,
-                traces_.shared_value(h.post));
-    h.param = param | flags;
+    store_trace(kPrePrivate, pre_private_[slot], pre_[slot], syn.tau_plus, syn.pre_trace);
+    store_trace(kPostPrivate, post_private_[slot], post_[slot], syn.tau_minus, syn.post_trace);
+    set_param_word(slot, param | flags);
+}
+
+// The parameter word is copied into the tick's views; the incoming links
+// pick up a change at the next layout.
+void StdpPool::set_param_word(std::uint32_t slot, std::uint32_t word) {
+    if (param_[slot] == word)
+        return;
+    param_[slot] = word;
+    param_at_[position_[slot]] = word;
+    layout_valid_ = false;
+}
+
+// Groups positions by pre neuron (creation order within each group) and
+// builds the incoming links per post in creation order; counting sorts.
+void StdpPool::ensure_layout() {
+    if (layout_valid_)
+        return;
+    const std::size_t n = n_neurons_;
+    const std::size_t count = ids_.size();
+
+    out_begin_.assign(n + 1, 0);
+    in_begin_.assign(n + 1, 0);
+    for (std::size_t s = 0; s < count; ++s) {
+        ++out_begin_[pre_[s] + 1];
+        ++in_begin_[post_[s] + 1];
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        out_begin_[i + 1] += out_begin_[i];
+        in_begin_[i + 1] += in_begin_[i];
+    }
+
+    BigVector<float> weight(count);
+    BigVector<std::uint32_t> post_at(count);
+    BigVector<std::uint32_t> param_at(count);
+    std::vector<std::uint32_t> slot_at(count);
+    std::vector<std::uint32_t> cursor(out_begin_.begin(), out_begin_.end() - 1);
+    for (std::uint32_t s = 0; s < count; ++s) {
+        std::uint32_t p = cursor[pre_[s]]++;
+        weight[p] = weight_[position_[s]];
+        post_at[p] = post_[s];
+        param_at[p] = param_[s];
+        slot_at[p] = s;
+        position_[s] = p;
+    }
+    weight_ = std::move(weight);
+    post_at_ = std::move(post_at);
+    param_at_ = std::move(param_at);
+    slot_at_ = std::move(slot_at);
+
+    in_links_.resize(count);
+    cursor.assign(in_begin_.begin(), in_begin_.end() - 1);
+    for (std::uint32_t s = 0; s < count; ++s) {
+        in_links_[cursor[post_[s]]++] = {position_[s], pre_[s], param_[s]};
+    }
+    layout_valid_ = true;
 }
 
 void StdpPool::update(float dt_ms, const std::uint8_t* spiked,
                       const std::vector<std::uint32_t>& spikes, const std::uint8_t* direct,
                       float* pending) {
+    ensure_layout();
     traces_.advance(dt_ms, spiked);
     potentiate_spiked_posts(spiked, spikes);
     depress_spiked_pres(spiked, spikes, direct, pending);
@@ -120,14 +183,35 @@ void StdpPool::update(float dt_ms, const std::uint8_t* spiked,
 // then potentiation with the pre trace after this tick's increment.
 void StdpPool::potentiate_spiked_posts(const std::uint8_t* spiked,
                                        const std::vector<std::uint32_t>& spikes) {
+    // The weights of a post's synapses are scattered: fetch kPrefetch links
+    // ahead, across the lists of consecutive spiking posts.
+    std::size_t ahead = 0;
+    std::size_t ahead_k = spikes.empty() ? 0 : in_begin_[spikes[0]];
+    auto prefetch_next = [&] {
+        while (ahead < spikes.size()) {
+            if (ahead_k < in_begin_[spikes[ahead] + 1]) {
+                __builtin_prefetch(&weight_[in_links_[ahead_k++].position], 1);
+                return;
+            }
+            if (++ahead < spikes.size())
+                ahead_k = in_begin_[spikes[ahead]];
+        }
+    };
+    for (std::size_t k = 0; k < kPrefetch; ++k)
+        prefetch_next();
+
     for (std::uint32_t post : spikes) {
-        for (std::uint32_t s : incoming_[post]) {
-            Hot& h = hot_[s];
-            const StdpParams& p = params_[h.param & kParamMask];
-            float w = h.weight;
-            if (spiked[h.pre])
-                w = clamp_weight(w - p.a_minus * post_decayed(s, h), p.w_min, p.w_max);
-            h.weight = clamp_weight(w + p.a_plus * pre_value(s, h), p.w_min, p.w_max);
+        for (std::uint32_t k = in_begin_[post]; k < in_begin_[post + 1]; ++k) {
+            prefetch_next();
+            const InLink link = in_links_[k];
+            const StdpParams& p = params_[link.param & kParamMask];
+            float w = weight_[link.position];
+            if (spiked[link.pre]) {
+                w = clamp_weight(w - p.a_minus * post_decayed(link.position, link.param, post),
+                                 p.w_min, p.w_max);
+            }
+            weight_[link.position] = clamp_weight(
+                w + p.a_plus * pre_value(link.position, link.param, link.pre), p.w_min, p.w_max);
         }
     }
 }
@@ -140,27 +224,29 @@ void StdpPool::depress_spiked_pres(const std::uint8_t* spiked,
                                    const std::vector<std::uint32_t>& spikes,
                                    const std::uint8_t* direct, float* pending) {
     for (std::uint32_t pre : spikes) {
-        for (std::uint32_t s : outgoing_[pre]) {
-            Hot& h = hot_[s];
-            const StdpParams& p = params_[h.param & kParamMask];
-            float w = h.weight;
-            if (!spiked[h.post]) {
-                w = clamp_weight(w - p.a_minus * post_decayed(s, h), p.w_min, p.w_max);
-                h.weight = w;
+        for (std::uint32_t pos = out_begin_[pre]; pos < out_begin_[pre + 1]; ++pos) {
+            const std::uint32_t post = post_at_[pos];
+            const std::uint32_t param = param_at_[pos];
+            const StdpParams& p = params_[param & kParamMask];
+            float w = weight_[pos];
+            if (!spiked[post]) {
+                w = clamp_weight(w - p.a_minus * post_decayed(pos, param, post), p.w_min, p.w_max);
+                weight_[pos] = w;
             }
-            if (direct[h.post])
-                pending[h.post] += w * p.g_syn;
+            if (direct[post])
+                pending[post] += w * p.g_syn;
         }
     }
 }
 
 void StdpPool::deliver(const std::vector<std::uint32_t>& spikes, const std::uint8_t* direct,
-                       float* pending) const {
+                       float* pending) {
+    ensure_layout();
     for (std::uint32_t pre : spikes) {
-        for (std::uint32_t s : outgoing_[pre]) {
-            const Hot& h = hot_[s];
-            if (direct[h.post])
-                pending[h.post] += h.weight * params_[h.param & kParamMask].g_syn;
+        for (std::uint32_t pos = out_begin_[pre]; pos < out_begin_[pre + 1]; ++pos) {
+            const std::uint32_t post = post_at_[pos];
+            if (direct[post])
+                pending[post] += weight_[pos] * params_[param_at_[pos] & kParamMask].g_syn;
         }
     }
 }
