@@ -6,7 +6,18 @@ namespace vorn {
 namespace {
 
 constexpr std::uint32_t kNoSlot = 0xffffffffu;
-constexpr std::size_t kPrefetch = 16;  // links ahead in the scattered walk
+constexpr std::size_t kPrefetch = 32;  // links ahead in the scattered walk
+
+constexpr std::size_t kRangesAhead = 2;  // spiking neurons ahead in a sequential walk
+
+// Asks for every cache line of [begin, begin + count).
+template <class T>
+void prefetch_range(const T* begin, std::size_t count) {
+    const char* p = reinterpret_cast<const char*>(begin);
+    const char* end = p + count * sizeof(T);
+    for (; p < end; p += 64)
+        __builtin_prefetch(p);
+}
 
 bool same_bits(float a, float b) {
     return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
@@ -40,6 +51,8 @@ std::uint32_t StdpPool::add(const Uuid& edge_id, std::uint32_t pre, std::uint32_
         param |= kPostPrivate;
         post_private = traces_.add_private(post, fresh.tau_minus, fresh.post_trace);
     }
+    if (param & ~kParamMask)
+        ++private_synapses_;
     ids_.push_back(edge_id);
     pre_.push_back(pre);
     post_.push_back(post);
@@ -115,14 +128,11 @@ void StdpPool::put(std::uint32_t slot, const StdpSynapse& syn) {
     set_param_word(slot, param | flags);
 }
 
-// The parameter word is copied into the tick's views; the incoming links
-// pick up a change at the next layout.
 void StdpPool::set_param_word(std::uint32_t slot, std::uint32_t word) {
-    if (param_[slot] == word)
-        return;
+    if ((param_[slot] & ~kParamMask) == 0 && (word & ~kParamMask) != 0)
+        ++private_synapses_;
     param_[slot] = word;
     param_at_[position_[slot]] = word;
-    layout_valid_ = false;
 }
 
 // Groups positions by pre neuron (creation order within each group) and
@@ -165,7 +175,7 @@ void StdpPool::ensure_layout() {
     in_links_.resize(count);
     cursor.assign(in_begin_.begin(), in_begin_.end() - 1);
     for (std::uint32_t s = 0; s < count; ++s) {
-        in_links_[cursor[post_[s]]++] = {position_[s], pre_[s], param_[s]};
+        in_links_[cursor[post_[s]]++] = {position_[s], pre_[s]};
     }
     layout_valid_ = true;
 }
@@ -175,14 +185,21 @@ void StdpPool::update(float dt_ms, const std::uint8_t* spiked,
                       float* pending) {
     ensure_layout();
     traces_.advance(dt_ms, spiked);
-    potentiate_spiked_posts(spiked, spikes);
-    depress_spiked_pres(spiked, spikes, direct, pending);
+    if (uniform()) {
+        potentiate_spiked_posts<true>(spiked, spikes);
+        depress_spiked_pres<true>(spiked, spikes, direct, pending);
+    } else {
+        potentiate_spiked_posts<false>(spiked, spikes);
+        depress_spiked_pres<false>(spiked, spikes, direct, pending);
+    }
 }
 
 // Every synapse whose post spiked: depression first when its pre spiked too,
 // then potentiation with the pre trace after this tick's increment.
+template <bool kUniform>
 void StdpPool::potentiate_spiked_posts(const std::uint8_t* spiked,
                                        const std::vector<std::uint32_t>& spikes) {
+    const std::uint32_t uniform_word = param_.empty() ? 0 : param_[0];
     // The weights of a post's synapses are scattered: fetch kPrefetch links
     // ahead, across the lists of consecutive spiking posts.
     std::size_t ahead = 0;
@@ -190,7 +207,10 @@ void StdpPool::potentiate_spiked_posts(const std::uint8_t* spiked,
     auto prefetch_next = [&] {
         while (ahead < spikes.size()) {
             if (ahead_k < in_begin_[spikes[ahead] + 1]) {
-                __builtin_prefetch(&weight_[in_links_[ahead_k++].position], 1);
+                std::uint32_t position = in_links_[ahead_k++].position;
+                __builtin_prefetch(weight_.data() + position, 1);
+                if (!kUniform)
+                    __builtin_prefetch(param_at_.data() + position);
                 return;
             }
             if (++ahead < spikes.size())
@@ -200,18 +220,27 @@ void StdpPool::potentiate_spiked_posts(const std::uint8_t* spiked,
     for (std::size_t k = 0; k < kPrefetch; ++k)
         prefetch_next();
 
-    for (std::uint32_t post : spikes) {
+    for (std::size_t i = 0; i < spikes.size(); ++i) {
+        const std::uint32_t post = spikes[i];
+        if (i + kRangesAhead < spikes.size()) {
+            std::uint32_t next = spikes[i + kRangesAhead];
+            prefetch_range(in_links_.data() + in_begin_[next],
+                           in_begin_[next + 1] - in_begin_[next]);
+        }
         for (std::uint32_t k = in_begin_[post]; k < in_begin_[post + 1]; ++k) {
             prefetch_next();
             const InLink link = in_links_[k];
-            const StdpParams& p = params_[link.param & kParamMask];
+            const std::uint32_t param = kUniform ? uniform_word : param_at_[link.position];
+            const StdpParams& p = params_[param & kParamMask];
             float w = weight_[link.position];
             if (spiked[link.pre]) {
-                w = clamp_weight(w - p.a_minus * post_decayed(link.position, link.param, post),
-                                 p.w_min, p.w_max);
+                float post_trace = kUniform ? traces_.shared_decayed(post)
+                                            : post_decayed(link.position, param, post);
+                w = clamp_weight(w - p.a_minus * post_trace, p.w_min, p.w_max);
             }
-            weight_[link.position] = clamp_weight(
-                w + p.a_plus * pre_value(link.position, link.param, link.pre), p.w_min, p.w_max);
+            float pre_trace = kUniform ? traces_.shared_value(link.pre)
+                                       : pre_value(link.position, param, link.pre);
+            weight_[link.position] = clamp_weight(w + p.a_plus * pre_trace, p.w_min, p.w_max);
         }
     }
 }
@@ -220,17 +249,31 @@ void StdpPool::potentiate_spiked_posts(const std::uint8_t* spiked,
 // weight is then final for this tick, so its current for the next tick is
 // added here. Pre neurons ascend, and each post of a direct entry receives
 // from pre neurons in creation order, so every sum keeps creation order.
+template <bool kUniform>
 void StdpPool::depress_spiked_pres(const std::uint8_t* spiked,
                                    const std::vector<std::uint32_t>& spikes,
                                    const std::uint8_t* direct, float* pending) {
-    for (std::uint32_t pre : spikes) {
+    const std::uint32_t uniform_word = param_.empty() ? 0 : param_[0];
+    for (std::size_t i = 0; i < spikes.size(); ++i) {
+        const std::uint32_t pre = spikes[i];
+        if (i + kRangesAhead < spikes.size()) {
+            std::uint32_t next = spikes[i + kRangesAhead];
+            std::uint32_t from = out_begin_[next];
+            std::uint32_t count = out_begin_[next + 1] - from;
+            prefetch_range(weight_.data() + from, count);
+            prefetch_range(post_at_.data() + from, count);
+            if (!kUniform)
+                prefetch_range(param_at_.data() + from, count);
+        }
         for (std::uint32_t pos = out_begin_[pre]; pos < out_begin_[pre + 1]; ++pos) {
             const std::uint32_t post = post_at_[pos];
-            const std::uint32_t param = param_at_[pos];
+            const std::uint32_t param = kUniform ? uniform_word : param_at_[pos];
             const StdpParams& p = params_[param & kParamMask];
             float w = weight_[pos];
             if (!spiked[post]) {
-                w = clamp_weight(w - p.a_minus * post_decayed(pos, param, post), p.w_min, p.w_max);
+                float post_trace =
+                    kUniform ? traces_.shared_decayed(post) : post_decayed(pos, param, post);
+                w = clamp_weight(w - p.a_minus * post_trace, p.w_min, p.w_max);
                 weight_[pos] = w;
             }
             if (direct[post])

@@ -60,11 +60,10 @@ class StdpPool {
     static constexpr std::uint32_t kPostPrivate = 1u << 30;
     static constexpr std::uint32_t kParamMask = kPostPrivate - 1;
 
-    // A synapse seen from its post: position, pre neuron, parameter word.
+    // A synapse seen from its post: its position and pre neuron.
     struct InLink {
         std::uint32_t position;
         std::uint32_t pre;
-        std::uint32_t param;
     };
 
     template <class T>
@@ -80,8 +79,13 @@ class StdpPool {
     }
     void set_param_word(std::uint32_t slot, std::uint32_t word);
     void ensure_layout();
+    // True when every synapse has the same parameter set and shared
+    // traces, so the walks need not read per-synapse parameter words.
+    bool uniform() const { return params_.live() == 1 && private_synapses_ == 0; }
+    template <bool kUniform>
     void potentiate_spiked_posts(const std::uint8_t* spiked,
                                  const std::vector<std::uint32_t>& spikes);
+    template <bool kUniform>
     void depress_spiked_pres(const std::uint8_t* spiked, const std::vector<std::uint32_t>& spikes,
                              const std::uint8_t* direct, float* pending);
 
@@ -95,6 +99,7 @@ class StdpPool {
     std::vector<std::uint32_t> pre_private_;   // TraceTable slot when kPrePrivate
     std::vector<std::uint32_t> post_private_;  // TraceTable slot when kPostPrivate
     std::vector<std::uint32_t> position_;
+    std::size_t private_synapses_ = 0;  // synapses with at least one private trace
 
     // By position; positions of synapses added since the last layout are
     // appended in creation order until the next layout.

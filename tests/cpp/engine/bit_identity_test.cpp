@@ -211,6 +211,19 @@ class BitIdentity : public ::testing::Test {
         }
     }
 
+    // Neurons, then edges in (pre, post) order, as a bulk load creates them.
+    void build_ordered(int neurons, double p) {
+        for (int i = 0; i < neurons; ++i)
+            add_neuron(fuzz.fresh_id());
+        for (int i = 0; i < neurons; ++i) {
+            for (int j = 0; j < neurons; ++j) {
+                if (fuzz.chance(p))
+                    add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                             static_cast<float>(fuzz.uniform(-0.1, 1.1)));
+            }
+        }
+    }
+
     Fuzz fuzz{20261206};
     SimEngine engine;
     testing::ReferenceEngine ref;
@@ -220,17 +233,7 @@ class BitIdentity : public ::testing::Test {
 };
 
 TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
-    constexpr int kNeurons = 300;
-    for (int i = 0; i < kNeurons; ++i)
-        add_neuron(fuzz.fresh_id());
-    // First batch in (pre, post) order, as a bulk load creates it.
-    for (int i = 0; i < kNeurons; ++i) {
-        for (int j = 0; j < kNeurons; ++j) {
-            if (fuzz.chance(0.04))
-                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
-                         static_cast<float>(fuzz.uniform(-0.1, 1.1)));
-        }
-    }
+    build_ordered(300, 0.04);
     // Then edges in random order, so that many posts receive from pre
     // neurons out of index order.
     random_edges(2500);
@@ -260,6 +263,26 @@ TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
         compare_state();
     }
     EXPECT_GT(total_spikes, 2000u);
+}
+
+// One parameter set and no written traces: the walks skip per-synapse
+// parameter words, which must not change a bit either.
+TEST_F(BitIdentity, UniformParameters) {
+    build_ordered(200, 0.05);
+    for (const Uuid& e : edge_ids)
+        set_synapse_param(e, "g_syn", JsonValue::number(2.5));
+    random_stimulations(200);
+    const float kSteps[] = {1.0f, 0.5f, 2.0f};
+    for (int round = 0; round < 6; ++round) {
+        run_and_compare(40, kSteps[round % std::size(kSteps)]);
+        compare_state();
+        for (int i = 0; i < 50; ++i) {
+            set_synapse_param(edge_ids[fuzz.below(edge_ids.size())], "weight",
+                              JsonValue::number(fuzz.uniform(0.0, 1.0)));
+        }
+        random_stimulations(40);
+    }
+    EXPECT_GT(total_spikes, 1000u);
 }
 
 }  // namespace
