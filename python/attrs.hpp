@@ -12,6 +12,13 @@ namespace vorn::py {
 // exception set.
 int add_attribute(PyObject* module, const char* name, PyObject* value);
 
+// A METH_VARARGS | METH_KEYWORDS or METH_NOARGS function as the PyCFunction
+// that PyMethodDef stores (through void(*)() to keep the cast explicit).
+template <typename Fn>
+PyCFunction as_cfunction(Fn* fn) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
 // tp_new of classes without a constructor: always raises TypeError
 // "No constructor defined for {}" with the class name.
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);

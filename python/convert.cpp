@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "python/errors.hpp"
 
@@ -124,18 +125,45 @@ Step text_case(PyObject* obj, JsonValue& out) {
 
 bool convert(PyObject* obj, JsonValue& out, int depth);
 
+// Strong references to a dict's keys in iteration order, taken before any
+// Python code can run; released on scope exit.
+class KeySnapshot {
+  public:
+    explicit KeySnapshot(PyObject* dict) {
+        keys_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(dict, &pos, &key, &value))
+            keys_.push_back(Py_NewRef(key));
+    }
+    ~KeySnapshot() {
+        for (PyObject* key : keys_)
+            Py_DECREF(key);
+    }
+    KeySnapshot(const KeySnapshot&) = delete;
+    KeySnapshot& operator=(const KeySnapshot&) = delete;
+
+    std::size_t size() const { return keys_.size(); }
+    PyObject* operator[](std::size_t i) const { return keys_[i]; }
+
+  private:
+    std::vector<PyObject*> keys_;
+};
+
 bool convert_dict(PyObject* dict, JsonValue& out, int depth) {
+    // Converting a value may run Python code (__float__, __index__) that
+    // mutates the dict. The walk holds its own references to the current key
+    // and value, and checks after every entry that the dict still has the
+    // size and the key sequence it started with.
     const Py_ssize_t size = PyDict_GET_SIZE(dict);
+    const KeySnapshot keys(dict);
     JsonObject object;
     Py_ssize_t pos = 0;
-    Py_ssize_t visited = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
-    while (true) {
-        Py_ssize_t entry_pos = pos;
-        if (!PyDict_Next(dict, &pos, &key, &value))
-            break;
-        if (++visited > size)
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (!PyDict_Next(dict, &pos, &key, &value) || key != keys[i])
             return fail_panic("dictionary keys changed during conversion");
         JsonValue key_text;
         Step key_step = text_case(key, key_text);
@@ -143,30 +171,17 @@ bool convert_dict(PyObject* dict, JsonValue& out, int depth) {
             return false;
         if (key_step != Step::Done)
             return set_value_error(kDictKeyMessage);
-        // Converting the value may run Python code that mutates the dict;
-        // our own references keep key and value alive until we are done.
-        Py_INCREF(key);
         Py_INCREF(value);
         JsonValue converted;
         bool ok = convert(value, converted, depth + 1);
-        bool changed = false;
-        if (ok) {
-            // The entry just visited must still hold its slot and the size be
-            // unchanged; otherwise the walk no longer describes one dict.
-            PyObject* again = nullptr;
-            PyObject* ignored = nullptr;
-            changed = PyDict_GET_SIZE(dict) != size ||
-                      !PyDict_Next(dict, &entry_pos, &again, &ignored) || again != key;
-        }
         Py_DECREF(value);
-        Py_DECREF(key);
         if (!ok)
             return false;
-        if (changed)
-            return fail_panic("dictionary changed during conversion");
+        if (PyDict_GET_SIZE(dict) != size)
+            return fail_panic("dictionary changed size during conversion");
         object.insert_or_assign(std::string(key_text.as_string()), std::move(converted));
     }
-    if (visited != size)
+    if (PyDict_Next(dict, &pos, &key, &value))
         return fail_panic("dictionary keys changed during conversion");
     out = JsonValue(std::move(object));
     return true;

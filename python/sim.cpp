@@ -15,13 +15,15 @@
 #include "python/borrow.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
-#include "python/ids.hpp"
+#include "python/results.hpp"
+#include "python/sim_doc.hpp"
 
 namespace vorn::py {
 namespace {
 
 struct SimObject {
-    PyObject_HEAD SimEngine engine;
+    PyObject ob_base;
+    SimEngine engine;
     BorrowFlag borrow;
     // Reused by tick() so that a tick allocates nothing on the C++ side.
     std::vector<SpikeEvent> scratch;
@@ -32,56 +34,6 @@ SimObject* as_sim(PyObject* self) {
 }
 
 using Kw = const char* const[];
-
-// A new list of (id_str, t_ms) tuples in the order of spikes, or nullptr.
-// Consecutive spikes of one tick share one float object.
-PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(spikes.size()));
-    if (list == nullptr)
-        return nullptr;
-    PyObject* time = nullptr;
-    std::uint64_t time_bits = 0;
-    for (std::size_t i = 0; i < spikes.size(); ++i) {
-        std::uint64_t bits = std::bit_cast<std::uint64_t>(spikes[i].t_ms);
-        if (time == nullptr || bits != time_bits) {
-            Py_XDECREF(time);
-            time = PyFloat_FromDouble(spikes[i].t_ms);
-            time_bits = bits;
-        }
-        PyObject* tuple = time == nullptr ? nullptr : PyTuple_New(2);
-        PyObject* id = tuple == nullptr ? nullptr : id_to_py(spikes[i].id);
-        if (id == nullptr) {
-            Py_XDECREF(tuple);
-            Py_XDECREF(time);
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyTuple_SET_ITEM(tuple, 0, id);
-        PyTuple_SET_ITEM(tuple, 1, Py_NewRef(time));
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), tuple);
-    }
-    Py_XDECREF(time);
-    return list;
-}
-
-// A new dict {id_str: params_dict} in the order given, or nullptr.
-PyObject* params_to_dict(const std::vector<std::pair<Uuid, JsonValue>>& entries) {
-    PyObject* dict = PyDict_New();
-    if (dict == nullptr)
-        return nullptr;
-    for (const auto& [id, params] : entries) {
-        PyObject* key = id_to_py(id);
-        PyObject* value = key == nullptr ? nullptr : json_to_py(params);
-        int rc = value == nullptr ? -1 : PyDict_SetItem(dict, key, value);
-        Py_XDECREF(key);
-        Py_XDECREF(value);
-        if (rc < 0) {
-            Py_DECREF(dict);
-            return nullptr;
-        }
-    }
-    return dict;
-}
 
 // A fresh version-4 id from the operating system's random source.
 std::optional<Uuid> mint_id() {
@@ -276,21 +228,6 @@ PyObject* sim_weight_snapshot(PyObject* self, PyObject*) {
     return list;
 }
 
-PyObject* ids_to_list(const std::vector<Uuid>& ids) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(ids.size()));
-    if (list == nullptr)
-        return nullptr;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        PyObject* id = id_to_py(ids[i]);
-        if (id == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), id);
-    }
-    return list;
-}
-
 PyObject* sim_list_nodes(PyObject* self, PyObject*) {
     SimObject* sim = as_sim(self);
     auto guard = borrow_shared(sim->borrow);
@@ -443,77 +380,29 @@ PyObject* sim_repr(PyObject* self) {
 
 // ---- type object --------------------------------------------------------
 
-constexpr const char kSimDoc[] =
-    "A spiking-neural-network simulator. Thin Python wrapper around the\n"
-    "`vorn::SimEngine` state machine.\n"
-    "\n"
-    "Example\n"
-    "-------\n"
-    ">>> import vorn_py\n"
-    ">>> sim = vorn_py.Sim()\n"
-    ">>> a = sim.add_neuron()\n"
-    ">>> b = sim.add_neuron()\n"
-    ">>> sim.add_edge(a, b, weight=0.7)\n"
-    ">>> sim.stimulate(a, current=40.0, duration_ms=20.0)\n"
-    ">>> for _ in range(100):\n"
-    "...     events = sim.tick(1.0)  # one ms\n"
-    "...     if events:\n"
-    "...         print(events)\n";
-
-#define VORN_METHOD(name, fn, flags, doc) \
-    { name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)), flags, doc }
-
 PyMethodDef kSimMethods[] = {
-    VORN_METHOD("add_neuron", sim_add_neuron, METH_VARARGS | METH_KEYWORDS,
-                "add_neuron($self, node_id=None)\n--\n\n"
-                "Add a neuron. If `node_id` is None, a fresh UUIDv4 is minted and\n"
-                "returned. If provided, it must be a valid UUID string; the id is\n"
-                "returned unchanged. Idempotent \u2014 adding an id twice is a no-op."),
-    VORN_METHOD("add_edge", sim_add_edge, METH_VARARGS | METH_KEYWORDS,
-                "add_edge($self, pre, post, weight=0.5, edge_id=None)\n--\n\n"
-                "Add an STDP synapse from `pre` to `post`. `edge_id` is optional;\n"
-                "if omitted, a fresh UUIDv4 is minted and returned. Weight is\n"
-                "clamped to [0, 1] by the substrate. Self-edges (pre == post)\n"
-                "are silently dropped."),
-    VORN_METHOD("stimulate", sim_stimulate, METH_VARARGS | METH_KEYWORDS,
-                "stimulate($self, node_id, current, duration_ms)\n--\n\n"
-                "Inject an external stimulation current into `node_id`, lasting\n"
-                "`duration_ms`. Replaces any in-flight stimulation on the same\n"
-                "node (last-write-wins, matching the substrate's behavior)."),
-    VORN_METHOD("tick", sim_tick, METH_VARARGS | METH_KEYWORDS,
-                "tick($self, dt_ms)\n--\n\n"
-                "Advance the simulator by `dt_ms` and return the list of spikes\n"
-                "emitted on this tick as `(node_id_str, t_ms)` tuples. Empty\n"
-                "list when nothing fires."),
-    VORN_METHOD("run", sim_run, METH_VARARGS | METH_KEYWORDS,
-                "run($self, dt_ms, n_steps)\n--\n\n"
-                "Run `n_steps` ticks of `dt_ms` each. Returns every spike that\n"
-                "fired during the run as `(node_id_str, t_ms)`.\n"
-                "Cheaper than calling `tick` in a Python loop for long simulations:\n"
-                "the whole run stays in native code."),
-    VORN_METHOD("weight_snapshot", sim_weight_snapshot, METH_NOARGS,
-                "weight_snapshot($self)\n--\n\n"
-                "Snapshot of every synapse's current weight, as\n"
-                "`[(edge_id_str, weight), ...]`. The shape consumers serialize\n"
-                "for persistence / replay."),
-    VORN_METHOD("list_nodes", sim_list_nodes, METH_NOARGS, "list_nodes($self)\n--\n\n"),
-    VORN_METHOD("list_synapses", sim_list_synapses, METH_NOARGS, "list_synapses($self)\n--\n\n"),
-    VORN_METHOD("get_node_params", sim_get_node_params, METH_VARARGS | METH_KEYWORDS,
-                "get_node_params($self, node_id)\n--\n\n"),
-    VORN_METHOD("get_synapse_params", sim_get_synapse_params, METH_VARARGS | METH_KEYWORDS,
-                "get_synapse_params($self, edge_id)\n--\n\n"),
-    VORN_METHOD("all_node_params", sim_all_node_params, METH_NOARGS,
-                "all_node_params($self)\n--\n\n"),
-    VORN_METHOD("all_synapse_params", sim_all_synapse_params, METH_NOARGS,
-                "all_synapse_params($self)\n--\n\n"),
-    VORN_METHOD("set_node_param", sim_set_node_param, METH_VARARGS | METH_KEYWORDS,
-                "set_node_param($self, node_id, key, value)\n--\n\n"),
-    VORN_METHOD("set_synapse_param", sim_set_synapse_param, METH_VARARGS | METH_KEYWORDS,
-                "set_synapse_param($self, edge_id, key, value)\n--\n\n"),
+    {"add_neuron", as_cfunction(sim_add_neuron), METH_VARARGS | METH_KEYWORDS, kAddNeuronDoc},
+    {"add_edge", as_cfunction(sim_add_edge), METH_VARARGS | METH_KEYWORDS, kAddEdgeDoc},
+    {"stimulate", as_cfunction(sim_stimulate), METH_VARARGS | METH_KEYWORDS, kStimulateDoc},
+    {"tick", as_cfunction(sim_tick), METH_VARARGS | METH_KEYWORDS, kTickDoc},
+    {"run", as_cfunction(sim_run), METH_VARARGS | METH_KEYWORDS, kRunDoc},
+    {"weight_snapshot", as_cfunction(sim_weight_snapshot), METH_NOARGS, kWeightSnapshotDoc},
+    {"list_nodes", as_cfunction(sim_list_nodes), METH_NOARGS, "list_nodes($self)\n--\n\n"},
+    {"list_synapses", as_cfunction(sim_list_synapses), METH_NOARGS, "list_synapses($self)\n--\n\n"},
+    {"get_node_params", as_cfunction(sim_get_node_params), METH_VARARGS | METH_KEYWORDS,
+     "get_node_params($self, node_id)\n--\n\n"},
+    {"get_synapse_params", as_cfunction(sim_get_synapse_params), METH_VARARGS | METH_KEYWORDS,
+     "get_synapse_params($self, edge_id)\n--\n\n"},
+    {"all_node_params", as_cfunction(sim_all_node_params), METH_NOARGS,
+     "all_node_params($self)\n--\n\n"},
+    {"all_synapse_params", as_cfunction(sim_all_synapse_params), METH_NOARGS,
+     "all_synapse_params($self)\n--\n\n"},
+    {"set_node_param", as_cfunction(sim_set_node_param), METH_VARARGS | METH_KEYWORDS,
+     "set_node_param($self, node_id, key, value)\n--\n\n"},
+    {"set_synapse_param", as_cfunction(sim_set_synapse_param), METH_VARARGS | METH_KEYWORDS,
+     "set_synapse_param($self, edge_id, key, value)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
-
-#undef VORN_METHOD
 
 PyGetSetDef kSimGetSet[] = {
     {"t_ms", sim_get_t_ms, nullptr, "Current simulated time, in ms.", nullptr},
@@ -522,8 +411,10 @@ PyGetSetDef kSimGetSet[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// clang-format off
 PyTypeObject kSimType = {
-    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0).tp_name = "vorn_py.Sim",
+    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0)
+    .tp_name = "vorn_py.Sim",
     .tp_basicsize = sizeof(SimObject),
     .tp_itemsize = 0,
     .tp_dealloc = sim_dealloc,
@@ -534,6 +425,7 @@ PyTypeObject kSimType = {
     .tp_getset = kSimGetSet,
     .tp_new = sim_new,
 };
+// clang-format on
 
 }  // namespace
 
