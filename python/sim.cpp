@@ -1,6 +1,5 @@
 #include "python/sim.hpp"
 
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <new>
