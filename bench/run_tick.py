@@ -1,11 +1,10 @@
 """Python-side cost of Sim.run on the reference network, compared with the
-C++ tick benchmark on the same network.
+C++ tick benchmark (bench_tick) on the same network and tick count.
 
 Prints run_tick_ms (ms per tick through Sim.run), run_overhead_pct (relative
-to bench_tick's tick_ms) and spike_result_ns (cost per spike of building the
-returned list, measured directly: a run that returns spikes minus an equal run
-whose spikes are never converted is not possible from Python, so the list
-cost is derived from the run time minus the engine's own time per tick).
+to bench_tick's tick_ms) and spike_result_ns: the run time beyond the C++
+ticks, divided by the number of spikes returned, i.e. the cost per spike of
+building the result list (it inherits the run-to-run noise of both timings).
 """
 
 import argparse
@@ -70,6 +69,8 @@ def build_reference_network() -> vorn_py.Sim:
 def cpp_tick_ms(ticks: int, warmup: int) -> float:
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     exe = os.path.join(root, "build", "release", "bench", "bench_tick")
+    if not os.access(exe, os.X_OK):
+        sys.exit(f"{exe} is missing: build it first (make bench)")
     out = subprocess.run(
         [exe, "--ticks", str(ticks), "--warmup", str(warmup)],
         check=True,
