@@ -94,7 +94,6 @@ void SimEngine::Impl::tick(float dt_ms, std::vector<SpikeEvent>& out) {
     apply_synaptic_input();
     step_neurons(StepContext{levels, t_ms, dt_ms, levels[0]});
     apply_plasticity(dt_ms);
-    out.reserve(out.size() + spikes.size());
     for (std::uint32_t n : spikes) {
         out.push_back({neurons.id(n), t_ms});
     }
