@@ -58,6 +58,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import warnings
 
 import numpy as np
 
@@ -145,8 +146,12 @@ def brian2_model(net, record_spikes=False):
         name="neurons",
     )
     neurons.run_regularly(CURRENT_UPDATE, when="start", name="neurons_current")
-    neurons.v = V_REST
-    neurons.I_stim = net.stim
+    with warnings.catch_warnings():
+        # Brian2 range-checks single-precision values against 1e50, which
+        # overflows the cast; the check itself still works.
+        warnings.filterwarnings("ignore", "overflow encountered in cast", RuntimeWarning)
+        neurons.v = V_REST
+        neurons.I_stim = net.stim
     synapses = b2.Synapses(
         neurons,
         neurons,
@@ -158,8 +163,10 @@ def brian2_model(net, record_spikes=False):
         name="synapses",
     )
     synapses.connect(i=net.pre, j=net.post)
-    synapses.w = net.weight
-    synapses.g_syn = G_SYN
+    with warnings.catch_warnings():
+        warnings.filterwarnings("ignore", "overflow encountered in cast", RuntimeWarning)
+        synapses.w = net.weight
+        synapses.g_syn = G_SYN
     synapses.deliver.order = 2  # after the pre (-1) and post (1) plasticity pathways
     monitor = b2.SpikeMonitor(neurons, record=record_spikes, name="spikes")
     network = b2.Network(neurons, synapses, monitor)
