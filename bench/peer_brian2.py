@@ -8,10 +8,12 @@ child process; vorn_py runs it in this process. Every simulator gets 100
 warm-up steps of 1 ms, then timed runs of 1,000 steps: the fastest of three
 for Brian2's C++ program (rerun from the start) and for vorn (continuing the
 simulation), one for the Cython runtime, which is shortened if it would take
-too long. Printed figures are nanoseconds per synapse per step (wall time of
-the timed run divided by steps and synapses) and speedup_vs_brian2_cpp =
-brian2 cpp ns / vorn ns. Lines starting with '#' are comments (settings, spike
-counts, shortened runs).
+too long. Printed figures are nanoseconds per synapse per step: the process
+CPU time of the timed run divided by steps and synapses, which on a shared
+machine varies far less than wall time (all three are single-threaded), and
+speedup_vs_brian2_cpp = brian2 cpp ns / vorn ns. Lines starting with '#' are
+comments: settings, the same figures by wall-clock time, spike counts,
+shortened runs.
 
 How each vorn step maps onto Brian2's schedule (one step = one tick):
 - Input: vorn forms J = (stimulus + synaptic input) + epsc, integrates v with
@@ -174,6 +176,9 @@ def brian2_model(net, record_spikes=False):
     return network, neurons, synapses, monitor
 
 
+CPU_SECONDS_FILE = "peer_cpu_seconds.txt"
+
+
 def _time_cpp(net, steps, warmup, repeat, build_dir):
     import brian2 as b2
 
@@ -181,14 +186,24 @@ def _time_cpp(net, steps, warmup, repeat, build_dir):
     b2.prefs.devices.cpp_standalone.openmp_threads = 0
     network, _, _, monitor = brian2_model(net)
     network.run(warmup * DT_MS * b2.ms)
+    # Process CPU time of the timed run, written by the generated program.
+    b2.device.insert_code("main", "std::clock_t peer_cpu_start = std::clock();")
     network.run(steps * DT_MS * b2.ms)
+    b2.device.insert_code(
+        "main",
+        f'std::ofstream(brian::results_dir + "{CPU_SECONDS_FILE}") << std::scientific '
+        "<< double(std::clock() - peer_cpu_start) / CLOCKS_PER_SEC;",
+    )
     b2.device.build(directory=build_dir, compile=True, run=True)
-    seconds = [b2.device._last_run_time]
     spikes = int(monitor.num_spikes)
-    for _ in range(repeat - 1):  # the same program again, from the same initial state
-        b2.device.run(directory=build_dir, with_output=False)
-        seconds.append(b2.device._last_run_time)
-    return {"seconds": min(seconds), "steps": steps, "spikes": spikes}
+    cpu, wall = [], []
+    for r in range(repeat):
+        if r:  # the same program again, from the same initial state
+            b2.device.run(directory=build_dir, with_output=False)
+        wall.append(b2.device._last_run_time)
+        with open(os.path.join(b2.device.results_dir, CPU_SECONDS_FILE)) as f:
+            cpu.append(float(f.read()))
+    return {"cpu": min(cpu), "wall": min(wall), "steps": steps, "spikes": spikes}
 
 
 def _time_cython(net, steps, warmup):
@@ -198,10 +213,17 @@ def _time_cython(net, steps, warmup):
     network, _, _, monitor = brian2_model(net)
     network.run(warmup * DT_MS * b2.ms)  # compiles, then runs the warm-up
     per_step = b2.device._last_run_time / warmup
-    timed = steps if per_step * steps <= CYTHON_BUDGET_S else max(100, int(CYTHON_BUDGET_S / per_step))
+    timed = steps
+    if per_step * steps > CYTHON_BUDGET_S:
+        timed = max(100, int(CYTHON_BUDGET_S / per_step))
+    # Process CPU time at the start of every step; the run's code generation
+    # before its first step is left out, as for the wall time.
+    marks = []
+    network.add(b2.NetworkOperation(lambda: marks.append(time.process_time()), when="start"))
     network.run(timed * DT_MS * b2.ms)
-    return {"seconds": b2.device._last_run_time, "steps": timed,
-            "spikes": int(monitor.num_spikes)}
+    wall = b2.device._last_run_time
+    cpu = (marks[-1] - marks[0]) * timed / (timed - 1)
+    return {"cpu": cpu, "wall": wall, "steps": timed, "spikes": int(monitor.num_spikes)}
 
 
 def _child_main(args):
@@ -253,19 +275,20 @@ def time_vorn(net, steps, warmup, repeat):
     sim = build_vorn(net, vorn_py)
     built = time.perf_counter() - start
     spikes = len(sim.run(DT_MS, warmup))
-    seconds = []
+    cpu, wall = [], []
     for r in range(repeat):
-        start = time.perf_counter()
+        wall_start, cpu_start = time.perf_counter(), time.process_time()
         fired = sim.run(DT_MS, steps)
-        seconds.append(time.perf_counter() - start)
+        cpu.append(time.process_time() - cpu_start)
+        wall.append(time.perf_counter() - wall_start)
         if r == 0:
             spikes += len(fired)
-    return {"seconds": min(seconds), "steps": steps, "spikes": spikes,
+    return {"cpu": min(cpu), "wall": min(wall), "steps": steps, "spikes": spikes,
             "synapses": sim.n_synapses, "build_seconds": built}
 
 
-def _ns_per_synapse_step(result):
-    return result["seconds"] * 1e9 / (result["steps"] * result["synapses"])
+def _ns_per_synapse_step(result, clock="cpu"):
+    return result[clock] * 1e9 / (result["steps"] * result["synapses"])
 
 
 def main():
@@ -303,14 +326,20 @@ def main():
         print(f"# brian2 cython runtime timed over {cython['steps']} steps instead of "
               f"{args.steps} to keep the run short")
     print(f"brian2_cython_synapse_step_ns={_ns_per_synapse_step(cython):.4f}")
+    wall = (f"# wall-clock ns per synapse-step: brian2 cpp {_ns_per_synapse_step(cpp, 'wall'):.4f}"
+            f", brian2 cython {_ns_per_synapse_step(cython, 'wall'):.4f}")
     spikes = f"# spikes over all steps: brian2 cpp {cpp['spikes']}"
     if args.skip_vorn:
+        print(wall)
         print(spikes)
         return
     vorn = time_vorn(net, args.steps, args.warmup, args.repeat)
     vorn_ns = _ns_per_synapse_step(vorn)
     print(f"vorn_synapse_tick_ns={vorn_ns:.4f}")
     print(f"speedup_vs_brian2_cpp={cpp_ns / vorn_ns:.3f}")
+    vorn_wall = _ns_per_synapse_step(vorn, "wall")
+    print(f"{wall}, vorn {vorn_wall:.4f} "
+          f"(speedup {_ns_per_synapse_step(cpp, 'wall') / vorn_wall:.3f})")
     print(f"{spikes}, vorn {vorn['spikes']}; vorn network built in {vorn['build_seconds']:.1f} s")
 
 
