@@ -1,4 +1,5 @@
 # Single entry point for building, testing and benchmarking.
+#   make demo           install the module into .venv and run examples/quickstart.py
 #   make test           C++ unit tests and Python tests
 #   make test-sanitize  the same under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make bench          Release build, every benchmark, one key=value line per figure
@@ -6,13 +7,30 @@
 JOBS ?= 2
 CMAKE ?= cmake
 
-.PHONY: all test test-cpp test-sanitize test-cpp-sanitize bench format
+VENV := .venv
+VENV_ASAN := .venv-asan
+PY := $(VENV)/bin/python
+PY_ASAN := $(VENV_ASAN)/bin/python
+PIP_INSTALL := -m pip install --quiet --disable-pip-version-check --no-build-isolation \
+	--no-deps --force-reinstall
+# Sanitized extension: its own persistent build tree, instrumented core libs.
+ASAN_CONFIG := -C build-dir=build/py-asan/{wheel_tag} -C cmake.build-type=RelWithDebInfo \
+	-C cmake.define.VORN_SANITIZE=ON
+# The interpreter is not instrumented, so the sanitizer runtimes are preloaded;
+# it also leaks by design at exit, hence no leak detection.
+SANITIZER_PRELOAD = $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)
+
+.PHONY: all demo test test-cpp test-python test-sanitize test-cpp-sanitize \
+	test-python-sanitize python-install python-install-asan bench format
 
 all: test
 
-test: test-cpp
+demo: python-install
+	$(PY) examples/quickstart.py
 
-test-sanitize: test-cpp-sanitize
+test: test-cpp test-python
+
+test-sanitize: test-cpp-sanitize test-python-sanitize
 
 test-cpp:
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_BUILD_BENCH=OFF
@@ -24,10 +42,26 @@ test-cpp-sanitize:
 	$(CMAKE) --build build/asan -j $(JOBS)
 	ctest --test-dir build/asan --output-on-failure -j $(JOBS)
 
-bench:
+python-install:
+	tools/ensure_venv.sh $(VENV)
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY) $(PIP_INSTALL) .
+
+python-install-asan:
+	tools/ensure_venv.sh $(VENV_ASAN)
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY_ASAN) $(PIP_INSTALL) $(ASAN_CONFIG) .
+
+test-python: python-install
+	$(PY) -m pytest -q tests/python
+
+test-python-sanitize: python-install-asan
+	LD_PRELOAD="$(SANITIZER_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
+		UBSAN_OPTIONS=print_stacktrace=1 $(PY_ASAN) -m pytest -q -p no:cacheprovider tests/python
+
+bench: python-install
 	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVORN_BUILD_TESTS=OFF
 	$(CMAKE) --build build/release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+	$(PY) bench/run_tick.py
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

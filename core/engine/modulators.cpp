@@ -1,0 +1,32 @@
+#include "core/engine/modulators.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/models/decay.hpp"
+
+namespace vorn {
+
+void Modulators::set_base_level(std::size_t channel, float level) {
+    if (channel < base_.size())
+        base_[channel] = level;
+}
+
+std::array<float, 4> Modulators::advance(float dt_ms) {
+    std::erase_if(pulses_, [dt_ms](ModulatorPulse& p) {
+        if (!(p.tau_ms > 0.0f)) {
+            p.amount = 0.0f;
+            return true;
+        }
+        p.amount = p.amount * decay_factor(dt_ms, p.tau_ms);
+        // Not greater than the floor, NaN included, means gone.
+        return !(std::fabs(p.amount) > kMinAmount);
+    });
+    levels_ = base_;
+    for (const ModulatorPulse& p : pulses_) {
+        levels_[std::min<std::size_t>(p.channel, 3)] += p.amount;
+    }
+    return levels_;
+}
+
+}  // namespace vorn

@@ -1,0 +1,101 @@
+#include "core/engine/neuron_store.hpp"
+
+#include <variant>
+
+#include "core/models/decay.hpp"
+
+namespace vorn {
+namespace {
+
+template <class Model, class Tuple, std::size_t K = 0>
+constexpr std::size_t pool_number() {
+    static_assert(K < std::tuple_size_v<Tuple>, "model has no pool");
+    if constexpr (std::is_same_v<std::tuple_element_t<K, Tuple>, NeuronPool<Model>>) {
+        return K;
+    } else {
+        return pool_number<Model, Tuple, K + 1>();
+    }
+}
+
+// Any model: its own step, called without virtual dispatch (models are final).
+template <class Model>
+void step_pool(NeuronPool<Model>& pool, const StepContext& ctx, const float* input,
+               std::uint8_t* spiked) {
+    for (std::size_t k = 0; k < pool.items.size(); ++k) {
+        std::uint32_t n = pool.node[k];
+        spiked[n] = pool.items[k].step(ctx, input[n]) ? 1 : 0;
+    }
+}
+
+// LIF: the synaptic decay factor is shared by all neurons with equal tau_syn.
+void step_pool(NeuronPool<LifNeuron>& pool, const StepContext& ctx, const float* input,
+               std::uint8_t* spiked) {
+    DecayMemo syn_decay(ctx.dt_ms);
+    for (std::size_t k = 0; k < pool.items.size(); ++k) {
+        LifNeuron& nrn = pool.items[k];
+        std::uint32_t n = pool.node[k];
+        spiked[n] = nrn.advance(ctx.dt_ms, input[n], syn_decay(nrn.tau_syn)) ? 1 : 0;
+    }
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> NeuronStore::add(const Uuid& id, const NeuronConfig& config) {
+    if (auto found = find(id)) {
+        return found;
+    }
+    return std::visit(
+        [&](const auto& cfg) -> std::optional<std::uint32_t> {
+            if constexpr (requires { make_neuron(id, cfg); }) {
+                using Model = decltype(make_neuron(id, cfg));
+                constexpr std::size_t kPool = pool_number<Model, NeuronPools>();
+                auto& pool = std::get<kPool>(pools_);
+                auto index = static_cast<std::uint32_t>(ids_.size());
+                pool_of_.push_back(static_cast<std::uint8_t>(kPool));
+                slot_of_.push_back(static_cast<std::uint32_t>(pool.items.size()));
+                pool.items.push_back(make_neuron(id, cfg));
+                pool.node.push_back(index);
+                ids_.push_back(id);
+                index_.emplace(id, index);
+                return index;
+            } else {
+                return std::nullopt;
+            }
+        },
+        config);
+}
+
+std::optional<std::uint32_t> NeuronStore::find(const Uuid& id) const {
+    auto it = index_.find(id);
+    if (it == index_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+template <std::size_t K>
+NeuronModel& NeuronStore::model_in_pool(std::uint8_t pool, std::uint32_t slot) {
+    if constexpr (K + 1 < std::tuple_size_v<NeuronPools>) {
+        if (pool != K)
+            return model_in_pool<K + 1>(pool, slot);
+    }
+    return std::get<K>(pools_).items[slot];
+}
+
+NeuronModel& NeuronStore::model(std::uint32_t index) {
+    return model_in_pool(pool_of_[index], slot_of_[index]);
+}
+
+const NeuronModel& NeuronStore::model(std::uint32_t index) const {
+    return const_cast<NeuronStore*>(this)->model(index);
+}
+
+void NeuronStore::step_all(const StepContext& ctx, const float* input, std::uint8_t* spiked,
+                           std::vector<std::uint32_t>& spikes) {
+    std::apply([&](auto&... pool) { (step_pool(pool, ctx, input, spiked), ...); }, pools_);
+    for (std::uint32_t n = 0; n < ids_.size(); ++n) {
+        if (spiked[n])
+            spikes.push_back(n);
+    }
+}
+
+}  // namespace vorn

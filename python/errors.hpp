@@ -1,0 +1,36 @@
+#pragma once
+// The single place where core errors become Python exceptions, plus the
+// PanicException raised for broken internal invariants.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string_view>
+
+#include "core/models/param_error.hpp"
+
+namespace vorn::py {
+
+// Python exception class a core error maps to: store file-system faults are
+// OSError, everything else ValueError.
+enum class ErrorClass { Value, Os };
+
+// Creates the PanicException class (registered as "vorn_py.PanicException",
+// deliberately not a module attribute). Returns 0, or -1 with an exception set.
+int register_errors();
+
+// Each raise_* sets the exception and returns nullptr so callers can
+// `return raise_...(...)`.
+
+// ValueError or a plain OSError whose only argument is the message.
+PyObject* raise_core_error(ErrorClass cls, std::string_view message);
+PyObject* raise_error(const ParamError& error);
+PyObject* raise_value_error(std::string_view message);
+// PanicException(message): derives from BaseException, so `except Exception`
+// does not swallow it.
+PyObject* raise_panic(std::string_view message);
+
+// The PanicException class (borrowed), or nullptr before register_errors().
+PyObject* panic_exception_type();
+
+}  // namespace vorn::py

@@ -1,0 +1,91 @@
+// Entry point of the vorn_py extension module: creates the module once per
+// process and registers its attributes in their fixed order.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "python/attrs.hpp"
+#include "python/errors.hpp"
+#include "python/sim.hpp"
+
+#ifndef VORN_VERSION
+#error "VORN_VERSION must be defined by the build"
+#endif
+
+namespace vorn::py {
+namespace {
+
+constexpr const char kModuleDoc[] =
+    "Spiking-neural-network simulator with a C++ core.\n"
+    "\n"
+    "Importing this module provides the `Sim` class plus `__version__`, a\n"
+    "string taken from the package version, so that callers can check what\n"
+    "they loaded.";
+
+PyModuleDef kModuleDef = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "vorn_py",
+    .m_doc = kModuleDoc,
+    // Not -1: a re-import in the same interpreter then calls the init function
+    // again (which hands back the one module) instead of copying a snapshot.
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = nullptr,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+int register_version(PyObject* module) {
+    PyObject* version = PyUnicode_FromString(VORN_VERSION);
+    if (version == nullptr)
+        return -1;
+    int rc = add_attribute(module, "__version__", version);
+    Py_DECREF(version);
+    return rc;
+}
+
+// Attribute registrations, in the order the attributes appear in __all__.
+// The Cortex class and the seeds submodule take their places after Sim.
+using Register = int (*)(PyObject*);
+constexpr Register kRegistrations[] = {
+    register_sim,
+    register_version,
+};
+
+// The module, made once per process and kept until the process ends.
+PyObject* g_module = nullptr;
+
+PyObject* create_module() {
+    if (register_errors() < 0)
+        return nullptr;
+    PyObject* module = PyModule_Create(&kModuleDef);
+    if (module == nullptr)
+        return nullptr;
+    for (Register step : kRegistrations) {
+        if (step(module) < 0) {
+            Py_DECREF(module);
+            return nullptr;
+        }
+    }
+    return module;
+}
+
+}  // namespace
+}  // namespace vorn::py
+
+PyMODINIT_FUNC PyInit_vorn_py(void) {
+    using namespace vorn::py;
+    // Type objects and the module are process-wide statics, so only the main
+    // interpreter may hold them.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_SetString(PyExc_ImportError, "vorn_py does not support loading in sub-interpreters");
+        return nullptr;
+    }
+    if (g_module == nullptr) {
+        g_module = create_module();
+        if (g_module == nullptr)
+            return nullptr;
+    }
+    return Py_NewRef(g_module);
+}

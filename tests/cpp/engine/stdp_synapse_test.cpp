@@ -1,0 +1,169 @@
+#include "core/engine/stdp_synapse.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace vorn {
+namespace {
+
+Uuid id_of(std::uint8_t b) {
+    Uuid u;
+    u.bytes[15] = b;
+    return u;
+}
+
+StdpSynapse fresh(float weight) {
+    return StdpSynapse(id_of(1), id_of(2), id_of(3), weight);
+}
+
+SynapseStepContext step(float dt, bool pre, bool post) {
+    SynapseStepContext c;
+    c.ctx.dt_ms = dt;
+    c.pre_spiked = pre;
+    c.post_spiked = post;
+    return c;
+}
+
+std::string error_text(const std::expected<JsonValue, ParamError>& r) {
+    return r ? std::string("<ok>") : r.error().message();
+}
+
+TEST(StdpSynapse, InitialWeightIsClampedAndCurrentNeedsAPreSpike) {
+    EXPECT_EQ(fresh(1.7f).weight(), 1.0f);
+    EXPECT_EQ(fresh(-0.2f).weight(), 0.0f);
+    StdpSynapse s = fresh(0.7f);
+    EXPECT_EQ(s.synaptic_current(true), 0.7f * 80.0f);
+    EXPECT_EQ(s.synaptic_current(false), 0.0f);
+    EXPECT_STREQ(s.kind(), "stdp");
+}
+
+TEST(StdpSynapse, PreAloneOnlyRaisesThePreTrace) {
+    StdpSynapse s = fresh(0.5f);
+    s.update(step(1.0f, true, false));
+    EXPECT_EQ(s.weight(), 0.5f);
+    EXPECT_EQ(s.pre_trace, 1.0f);
+    EXPECT_EQ(s.post_trace, 0.0f);
+}
+
+TEST(StdpSynapse, PostOneTickAfterPrePotentiates) {
+    StdpSynapse s = fresh(0.5f);
+    s.update(step(1.0f, true, false));
+    s.update(step(1.0f, false, true));
+    float pre = std::exp(-1.0f / 20.0f);
+    EXPECT_EQ(s.pre_trace, pre);
+    EXPECT_EQ(s.weight(), 0.5f + 0.01f * pre);
+    EXPECT_EQ(s.post_trace, 1.0f);
+}
+
+TEST(StdpSynapse, PreAfterPostDepressesWithTheDecayedPostTrace) {
+    StdpSynapse s = fresh(0.5f);
+    s.update(step(2.0f, false, true));
+    s.update(step(2.0f, true, false));
+    EXPECT_EQ(s.weight(), 0.5f - 0.012f * std::exp(-2.0f / 20.0f));
+}
+
+TEST(StdpSynapse, CoincidentPairCountsAsPreBeforePost) {
+    StdpSynapse s = fresh(0.5f);
+    s.update(step(1.0f, true, true));
+    EXPECT_EQ(s.weight(), (0.5f - 0.012f * 0.0f) + 0.01f * 1.0f);
+    EXPECT_EQ(s.pre_trace, 1.0f);
+    EXPECT_EQ(s.post_trace, 1.0f);
+}
+
+TEST(StdpSynapse, UpdatesClampToTheBounds) {
+    StdpSynapse s = fresh(0.995f);
+    ASSERT_TRUE(s.set_param("a_plus", JsonValue::number(0.5)));
+    s.update(step(1.0f, true, true));
+    EXPECT_EQ(s.weight(), 1.0f);
+    ASSERT_TRUE(s.set_param("a_minus", JsonValue::number(1)));
+    ASSERT_TRUE(s.set_param("w_min", JsonValue::number(0.25)));
+    s.update(step(1.0f, true, false));
+    EXPECT_EQ(s.weight(), 0.25f);
+    s.set_weight(-3.0f);
+    EXPECT_EQ(s.weight(), 0.25f);
+    s.set_weight(3.0f);
+    EXPECT_EQ(s.weight(), 1.0f);
+}
+
+TEST(StdpSynapse, BoundsReclampTheWeight) {
+    StdpSynapse s = fresh(0.5f);
+    auto r = s.set_param("w_max", JsonValue::number(0.3));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->as_object().find("weight")->to_double(), static_cast<double>(0.3f));
+    EXPECT_EQ(s.weight(), 0.3f);
+    ASSERT_TRUE(s.set_param("w_min", JsonValue::number(0.3)));
+    EXPECT_EQ(error_text(s.set_param("w_max", JsonValue::number(0.2))),
+              "parameter 'w_max' out of range: must be >= w_min");
+    EXPECT_EQ(error_text(s.set_param("w_min", JsonValue::number(0.4))),
+              "parameter 'w_min' out of range: must be <= w_max");
+    ASSERT_TRUE(s.set_param("w_max", JsonValue::number(1)));
+    ASSERT_TRUE(s.set_param("w_min", JsonValue::number(0.6)));
+    EXPECT_EQ(s.weight(), 0.6f);
+    // "weight" is bounded by the current w_min and w_max.
+    EXPECT_EQ(error_text(s.set_param("weight", JsonValue::number(0.5))),
+              "parameter 'weight' out of range: must be in [0.6, 1]");
+}
+
+TEST(StdpSynapse, SetParamTableAndTexts) {
+    StdpSynapse s = fresh(0.5f);
+    struct Case {
+        const char* key;
+        double bad;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"g_syn", 20000, "must be in [0, 10000]"},
+        {"a_plus", 1.5, "must be in [0, 1]"},
+        {"a_minus", -0.1, "must be in [0, 1]"},
+        {"tau_plus", 0.0005, "must be in [0.001, 10000]"},
+        {"tau_minus", 10001, "must be in [0.001, 10000]"},
+        {"pre_trace", -5, "must be in [0, 1000000]"},
+        {"post_trace", 2e6, "must be in [0, 1000000]"},
+        {"w_min", 1.5, "must be in [0, 1]"},
+        {"weight", 1.5, "must be in [0, 1]"},
+    };
+    JsonValue before = s.snapshot();
+    for (const Case& c : cases) {
+        EXPECT_EQ(error_text(s.set_param(c.key, JsonValue::number(c.bad))),
+                  std::string("parameter '") + c.key + "' out of range: " + c.reason);
+    }
+    EXPECT_EQ(error_text(s.set_param("weight", JsonValue::string("0.5"))),
+              "parameter 'weight' expects a finite number");
+    EXPECT_EQ(error_text(s.set_param("g_syn", JsonValue::number(1e39))),
+              "parameter 'g_syn' out of range: not finite");
+    for (const char* key : {"id", "pre_id", "post_id"}) {
+        EXPECT_EQ(error_text(s.set_param(key, JsonValue::string("x"))),
+                  std::string("parameter '") + key +
+                      "' cannot be set right now: identity/topology fields are immutable; use "
+                      "graph edit APIs");
+    }
+    for (const char* key : {"tau_plus_ms", "tag", ""}) {
+        EXPECT_EQ(error_text(s.set_param(key, JsonValue::number(1))),
+                  std::string("unknown parameter '") + key + "'");
+    }
+    EXPECT_EQ(s.snapshot(), before);
+
+    auto r = s.set_param("tau_minus", JsonValue::unsigned_int(30));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->as_object().find("tau_minus")->to_double(), 30.0);
+    EXPECT_EQ(s.tau_minus, 30.0f);
+}
+
+TEST(StdpSynapse, SnapshotHasThirteenKeysWithIds) {
+    StdpSynapse s = fresh(0.5f);
+    JsonValue snap = s.snapshot();
+    const JsonObject& o = snap.as_object();
+    std::vector<std::string> keys;
+    for (const auto& [k, v] : o)
+        keys.push_back(k);
+    EXPECT_EQ(keys, (std::vector<std::string>{"a_minus", "a_plus", "g_syn", "id", "post_id",
+                                              "post_trace", "pre_id", "pre_trace", "tau_minus",
+                                              "tau_plus", "w_max", "w_min", "weight"}));
+    EXPECT_EQ(o.find("pre_id")->as_string(), id_of(2).to_string());
+    EXPECT_EQ(o.find("post_id")->as_string(), id_of(3).to_string());
+    EXPECT_EQ(o.find("a_minus")->to_double(), static_cast<double>(0.012f));
+}
+
+}  // namespace
+}  // namespace vorn

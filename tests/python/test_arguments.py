@@ -1,0 +1,184 @@
+"""Argument conventions shared by every method: structure errors, type
+conversion with the "argument '{}': {}" wrapper, overflow, ids."""
+
+import uuid
+
+import pytest
+
+import vorn_py
+from conftest import f32, fresh_id, raises_text
+
+
+class Floaty:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+class Indexy:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+@pytest.mark.parametrize(
+    "call, fragment",
+    [
+        (lambda s: s.add_edge(fresh_id()), "'post'"),
+        (lambda s: s.stimulate(fresh_id(), 1.0), "'duration_ms'"),
+        (lambda s: s.add_neuron(foo=1), "keyword argument 'foo'"),
+        (lambda s: s.add_edge(fresh_id(), fresh_id(), pre=fresh_id()), "given by name ('pre')"),
+        (lambda s: s.tick(1.0, 2.0), "2 given"),
+        (lambda s: s.list_nodes(1), "takes no arguments"),
+        (lambda s: s.get_node_params(), "'node_id'"),
+    ],
+    ids=["missing", "missing-last", "unknown-keyword", "given-twice", "too-many", "no-args", "none"],
+)
+def test_call_structure_errors(sim, call, fragment):
+    message = raises_text(TypeError, call, sim)
+    assert fragment in message
+    # Structure errors are raised before conversion: never wrapped.
+    assert not message.startswith("argument '")
+
+
+def test_constructor_takes_no_arguments():
+    assert "0 arguments" in raises_text(TypeError, vorn_py.Sim, 1)
+    assert "0 keyword arguments" in raises_text(TypeError, vorn_py.Sim, x=1)
+
+
+def test_all_parameters_accept_keywords(sim):
+    a, b, e = fresh_id(), fresh_id(), fresh_id()
+    assert sim.add_neuron(node_id=a) == a
+    assert sim.add_edge(post=b, pre=a, edge_id=e, weight=0.25) == e
+    sim.stimulate(duration_ms=5.0, current=1.0, node_id=a)
+    assert sim.run(n_steps=2, dt_ms=0.5) == []
+    assert sim.tick(dt_ms=1.0) == []
+    assert sim.t_ms == 2.0
+    assert sim.set_synapse_param(edge_id=e, key="weight", value=0.5)["weight"] == 0.5
+    assert sim.get_synapse_params(edge_id=e)["weight"] == 0.5
+    assert sim.set_node_param(node_id=a, key="v", value=-60)["v"] == -60.0
+    assert sim.get_node_params(node_id=a)["v"] == -60.0
+
+
+def test_type_error_is_wrapped_with_cause(sim):
+    with pytest.raises(TypeError) as info:
+        sim.tick("3")
+    err = info.value
+    assert isinstance(err.__cause__, TypeError)
+    assert str(err) == f"argument 'dt_ms': {err.__cause__}"
+    assert "str" in str(err.__cause__)
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda s: s.add_neuron(5), "argument 'node_id': expected str, got int"),
+        (lambda s: s.add_neuron(b"x"), "argument 'node_id': expected str, got bytes"),
+        (lambda s: s.add_edge(fresh_id(), fresh_id(), None),
+         "argument 'weight': must be real number, not NoneType"),
+        (lambda s: s.run(1.0, "3"),
+         "argument 'n_steps': 'str' object cannot be interpreted as an integer"),
+        (lambda s: s.run(1.0, 2.0),
+         "argument 'n_steps': 'float' object cannot be interpreted as an integer"),
+        (lambda s: s.set_node_param(fresh_id(), 1, 0.0), "argument 'key': expected str, got int"),
+    ],
+)
+def test_wrong_types_name_the_argument(sim, call, message):
+    assert raises_text(TypeError, call, sim) == message
+
+
+def test_arguments_are_converted_in_parameter_order(sim):
+    # Every argument is wrong: the first in signature order is reported.
+    assert raises_text(TypeError, sim.add_edge, 1, 2, "w", 3).startswith("argument 'pre'")
+    assert raises_text(TypeError, sim.stimulate, 1, "c", "d").startswith("argument 'node_id'")
+    node = sim.add_neuron()
+    assert raises_text(TypeError, sim.stimulate, node, "c", "d").startswith("argument 'current'")
+    # Type conversion of every argument happens before any id is parsed.
+    assert raises_text(TypeError, sim.add_edge, "xyz", 5).startswith("argument 'post'")
+
+
+@pytest.mark.parametrize("value", [-1, 2**64, -(2**70)])
+def test_unsigned_overflow_passes_through(sim, value):
+    with pytest.raises(OverflowError) as info:
+        sim.run(1.0, value)
+    assert type(info.value) is OverflowError
+    assert not str(info.value).startswith("argument")
+    assert sim.t_ms == 0.0
+
+
+def test_numbers_accept_int_float_and_index_protocols(sim):
+    sim.tick(2)
+    assert sim.t_ms == 2.0
+    sim.tick(Floaty(0.5))
+    assert sim.t_ms == 2.5
+    sim.tick(Indexy(1))
+    assert sim.t_ms == 3.5
+    sim.run(1.0, Indexy(2))
+    assert sim.t_ms == 5.5
+    sim.run(1.0, True)
+    assert sim.t_ms == 6.5
+
+
+def test_float_conversion_errors_from_dunder_pass_through(sim):
+    class Broken:
+        def __float__(self):
+            raise KeyError("boom")
+
+    with pytest.raises(KeyError):
+        sim.tick(Broken())
+    assert sim.t_ms == 0.0
+
+
+def test_float_arguments_are_narrowed_to_single_precision(sim):
+    sim.tick(0.1)
+    assert sim.t_ms == f32(0.1) != 0.1
+
+
+@pytest.mark.parametrize(
+    "form",
+    [
+        lambda u: str(u).upper(),
+        lambda u: "{" + str(u).upper() + "}",
+        lambda u: "urn:uuid:" + str(u),
+        lambda u: "URN:UUID:" + str(u).upper(),
+        lambda u: u.hex,
+        lambda u: u.hex.upper(),
+    ],
+    ids=["upper", "braced", "urn", "urn-upper", "bare", "bare-upper"],
+)
+def test_uuid_forms_come_back_canonical(sim, form):
+    u = uuid.uuid4()
+    assert sim.add_neuron(form(u)) == str(u)
+    assert sim.list_nodes() == [str(u)]
+    assert sim.get_node_params(form(u))["id"] == str(u)
+
+
+@pytest.mark.parametrize(
+    "call, name",
+    [
+        (lambda s: s.add_neuron("xyz"), "node_id"),
+        (lambda s: s.add_edge("xyz", fresh_id()), "pre"),
+        (lambda s: s.add_edge(fresh_id(), "xyz"), "post"),
+        (lambda s: s.add_edge(fresh_id(), fresh_id(), edge_id="xyz"), "edge_id"),
+        (lambda s: s.stimulate("xyz", 1.0, 1.0), "node_id"),
+        (lambda s: s.get_node_params("xyz"), "node_id"),
+        (lambda s: s.get_synapse_params("xyz"), "edge_id"),
+        (lambda s: s.set_node_param("xyz", "v", 0.0), "node_id"),
+        (lambda s: s.set_synapse_param("xyz", "weight", 0.0), "edge_id"),
+    ],
+)
+def test_unparsable_uuid_names_the_argument(sim, call, name):
+    message = raises_text(ValueError, call, sim)
+    prefix = f"{name} must be a UUID string: "
+    assert message.startswith(prefix)
+    assert len(message) > len(prefix)
+    assert sim.n_neurons == 0 and sim.n_synapses == 0
+
+
+def test_uuid_parse_order_in_add_edge(sim):
+    assert raises_text(ValueError, sim.add_edge, "bad", "worse", edge_id="worst").startswith("pre ")
+    assert raises_text(ValueError, sim.add_edge, fresh_id(), "worse", edge_id="x").startswith("post ")

@@ -1,0 +1,99 @@
+"""Re-entrant use of a Sim from Python code that runs inside one of its own
+methods (an argument's __float__ / __index__)."""
+
+import pytest
+
+from conftest import fresh_id, raises_text
+
+
+class CallsBack:
+    """A number whose conversion calls `action` first and records the outcome."""
+
+    def __init__(self, action, value=1.0):
+        self.action = action
+        self.value = value
+        self.error = None
+
+    def _run(self):
+        try:
+            self.action()
+        except RuntimeError as err:
+            self.error = str(err)
+            raise
+
+    def __float__(self):
+        self._run()
+        return float(self.value)
+
+    def __index__(self):
+        self._run()
+        return int(self.value)
+
+
+READERS = {
+    "t_ms": lambda s, ids: s.t_ms,
+    "n_neurons": lambda s, ids: s.n_neurons,
+    "repr": lambda s, ids: repr(s),
+    "list_nodes": lambda s, ids: s.list_nodes(),
+    "weight_snapshot": lambda s, ids: s.weight_snapshot(),
+    "get_node_params": lambda s, ids: s.get_node_params(ids["a"]),
+    "all_synapse_params": lambda s, ids: s.all_synapse_params(),
+}
+WRITERS = {
+    "tick": lambda s, ids: s.tick(1.0),
+    "add_neuron": lambda s, ids: s.add_neuron(),
+    "set_node_param": lambda s, ids: s.set_node_param(ids["a"], "v", -60.0),
+}
+OUTER = {
+    "stimulate": lambda s, ids, x: s.stimulate(ids["a"], x, 10.0),
+    "tick": lambda s, ids, x: s.tick(x),
+    "run": lambda s, ids, x: s.run(1.0, x),
+    "add_edge": lambda s, ids, x: s.add_edge(ids["a"], ids["b"], weight=x),
+    "set_node_param": lambda s, ids, x: s.set_node_param(ids["a"], "v", x),
+}
+
+
+@pytest.fixture
+def ids(sim):
+    a, b = sim.add_neuron(), sim.add_neuron()
+    return {"a": a, "b": b}
+
+
+@pytest.mark.parametrize("outer", sorted(OUTER))
+@pytest.mark.parametrize("inner", sorted(READERS))
+def test_read_inside_write_is_mutably_borrowed(sim, ids, outer, inner):
+    before = (sim.t_ms, sim.n_neurons, sim.n_synapses, sim.all_node_params())
+    arg = CallsBack(lambda: READERS[inner](sim, ids))
+    assert raises_text(RuntimeError, OUTER[outer], sim, ids, arg) == "Already mutably borrowed"
+    assert arg.error == "Already mutably borrowed"
+    assert (sim.t_ms, sim.n_neurons, sim.n_synapses, sim.all_node_params()) == before
+
+
+@pytest.mark.parametrize("outer", sorted(OUTER))
+@pytest.mark.parametrize("inner", sorted(WRITERS))
+def test_write_inside_write_is_borrowed(sim, ids, outer, inner):
+    before = (sim.t_ms, sim.n_neurons, sim.n_synapses, sim.all_node_params())
+    arg = CallsBack(lambda: WRITERS[inner](sim, ids))
+    assert raises_text(RuntimeError, OUTER[outer], sim, ids, arg) == "Already borrowed"
+    assert (sim.t_ms, sim.n_neurons, sim.n_synapses, sim.all_node_params()) == before
+
+
+def test_borrow_is_released_after_every_outcome(sim, ids):
+    # After a failed re-entrant call, a failed conversion and a success, the
+    # Sim is free again for both readers and writers.
+    with pytest.raises(RuntimeError):
+        sim.tick(CallsBack(lambda: sim.tick(1.0)))
+    with pytest.raises(TypeError):
+        sim.tick("x")
+    with pytest.raises(ValueError):
+        sim.get_node_params(fresh_id())
+    assert sim.tick(1.0) == []
+    assert sim.t_ms == 1.0
+
+
+def test_other_sim_is_independent(sim, ids):
+    import vorn_py
+
+    other = vorn_py.Sim()
+    sim.tick(CallsBack(lambda: other.tick(5.0)))
+    assert other.t_ms == 5.0 and sim.t_ms == 1.0
