@@ -22,8 +22,23 @@ PyObject* ids_to_list(const std::vector<Uuid>& ids) {
     return list;
 }
 
+namespace {
+
+// A new reference to the cached id str of the spike's neuron.
+PyObject* spike_id(const SpikeEvent& spike, std::vector<PyObject*>& id_strings) {
+    if (spike.neuron >= id_strings.size())
+        id_strings.resize(spike.neuron + std::size_t{1}, nullptr);
+    PyObject*& cached = id_strings[spike.neuron];
+    if (cached == nullptr)
+        cached = id_to_py(spike.id);
+    return cached == nullptr ? nullptr : Py_NewRef(cached);
+}
+
+}  // namespace
+
 // Consecutive spikes of one tick share one float object.
-PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes) {
+PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes,
+                         std::vector<PyObject*>& id_strings) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(spikes.size()));
     if (list == nullptr)
         return nullptr;
@@ -37,7 +52,7 @@ PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes) {
             time_bits = bits;
         }
         PyObject* tuple = time == nullptr ? nullptr : PyTuple_New(2);
-        PyObject* id = tuple == nullptr ? nullptr : id_to_py(spikes[i].id);
+        PyObject* id = tuple == nullptr ? nullptr : spike_id(spikes[i], id_strings);
         if (id == nullptr) {
             Py_XDECREF(tuple);
             Py_XDECREF(time);

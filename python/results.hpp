@@ -28,8 +28,10 @@ inline PyObject* id_to_py(const Uuid& id) {
 // A list of id strings in the given order.
 PyObject* ids_to_list(const std::vector<Uuid>& ids);
 
-// A list of (id_str, t_ms) tuples in the order of spikes.
-PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes);
+// A list of (id_str, t_ms) tuples in the order of spikes. id_strings caches
+// one str per neuron index (owned references, null until first needed), so a
+// neuron that spikes again reuses its id object instead of building a new one.
+PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes, std::vector<PyObject*>& id_strings);
 
 // A dict {id_str: params_dict} inserted in the given order; a repeated id
 // keeps its first position and takes the later value.

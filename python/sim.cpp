@@ -27,6 +27,8 @@ struct SimObject {
     BorrowFlag borrow;
     // Reused by tick() so that a tick allocates nothing on the C++ side.
     std::vector<SpikeEvent> scratch;
+    // Id strs of spiking neurons by dense index, shared by every spike tuple.
+    std::vector<PyObject*> id_strings;
 };
 
 SimObject* as_sim(PyObject* self) {
@@ -58,11 +60,15 @@ PyObject* sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     new (&sim->engine) SimEngine();
     new (&sim->borrow) BorrowFlag();
     new (&sim->scratch) std::vector<SpikeEvent>();
+    new (&sim->id_strings) std::vector<PyObject*>();
     return self;
 }
 
 void sim_dealloc(PyObject* self) {
     SimObject* sim = as_sim(self);
+    for (PyObject* text : sim->id_strings)
+        Py_XDECREF(text);
+    sim->id_strings.~vector();
     sim->scratch.~vector();
     sim->borrow.~BorrowFlag();
     sim->engine.~SimEngine();
@@ -177,7 +183,7 @@ PyObject* sim_tick(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     sim->scratch.clear();
     sim->engine.tick_into(dt_ms, sim->scratch);
-    return spikes_to_list(sim->scratch);
+    return spikes_to_list(sim->scratch, sim->id_strings);
 }
 
 PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -205,7 +211,7 @@ PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
             spikes.reserve(std::max(2 * spikes.capacity(), spikes.size() + per_tick));
         sim->engine.tick_into(dt_ms, spikes);
     }
-    return spikes_to_list(spikes);
+    return spikes_to_list(spikes, sim->id_strings);
 }
 
 // ---- reading ------------------------------------------------------------

@@ -95,7 +95,7 @@ void SimEngine::Impl::tick(float dt_ms, std::vector<SpikeEvent>& out) {
     step_neurons(StepContext{levels, t_ms, dt_ms, levels[0]});
     apply_plasticity(dt_ms);
     for (std::uint32_t n : spikes) {
-        out.push_back({neurons.id(n), t_ms});
+        out.push_back({neurons.id(n), t_ms, n});
     }
 }
 

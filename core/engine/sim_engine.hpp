@@ -21,7 +21,8 @@ namespace vorn {
 
 struct SpikeEvent {
     Uuid id;
-    double t_ms;  // simulated time at the end of the tick, ms
+    double t_ms;               // simulated time at the end of the tick, ms
+    std::uint32_t neuron = 0;  // dense index of the neuron, in order of first insertion
 };
 
 struct ModulatorPulse {
