@@ -1,0 +1,75 @@
+#include "core/format/json_input.hpp"
+
+#include <algorithm>
+
+namespace vorn {
+namespace {
+
+constexpr std::size_t kChunkBytes = 256 * 1024;
+
+}  // namespace
+
+JsonInput::JsonInput(std::string_view bytes)
+    : chunk_(bytes.data()), cur_(bytes.data()), lim_(bytes.data() + bytes.size()) {
+    source_done_ = true;
+}
+
+JsonInput::JsonInput(ByteSource& source, std::uint64_t cap)
+    : source_(&source), buffer_(kChunkBytes), cap_(cap) {
+    chunk_ = cur_ = lim_ = buffer_.data();
+}
+
+bool JsonInput::refill() {
+    if (source_done_)
+        return false;
+    // Fold the finished chunk into the line count before it is overwritten.
+    for (const char* p = chunk_; p != lim_; ++p) {
+        if (*p == '\n') {
+            ++lines_before_;
+            line_start_ = chunk_offset_ + static_cast<std::uint64_t>(p - chunk_) + 1;
+        }
+    }
+    chunk_offset_ += static_cast<std::uint64_t>(lim_ - chunk_);
+    chunk_ = cur_ = lim_ = buffer_.data();
+
+    // Never pull more than cap + 1 bytes in total.
+    std::uint64_t allowed = cap_ - std::min(cap_, total_read_) + 1;
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), allowed));
+    auto got = source_->read(buffer_.data(), want);
+    if (!got) {
+        io_error_ = got.error();
+        source_done_ = true;
+        return false;
+    }
+    if (*got == 0) {
+        source_done_ = true;
+        return false;
+    }
+    total_read_ += *got;
+    if (total_read_ > cap_) {
+        over_cap_ = true;
+        source_done_ = true;
+        return false;
+    }
+    lim_ = buffer_.data() + *got;
+    return true;
+}
+
+std::pair<std::uint64_t, std::uint64_t> JsonInput::position() const {
+    std::uint64_t line = lines_before_ + 1;
+    std::uint64_t start = line_start_;
+    std::uint64_t done = consumed();
+    if (done == 0)
+        return {1, 0};
+    // The last consumed byte is at offset done - 1; count the newlines before it.
+    const char* last = cur_ - 1;
+    for (const char* p = chunk_; p < last; ++p) {
+        if (*p == '\n') {
+            ++line;
+            start = chunk_offset_ + static_cast<std::uint64_t>(p - chunk_) + 1;
+        }
+    }
+    return {line, done - start};
+}
+
+}  // namespace vorn

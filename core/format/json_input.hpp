@@ -1,0 +1,99 @@
+#pragma once
+// JsonInput: the bytes of one JSON document as the reader consumes them,
+// either a buffer in memory or chunks pulled from a ByteSource. It tracks the
+// reading position for error messages and can stop after a byte cap so that
+// a growing file cannot be read without bound.
+
+#include <cstdint>
+#include <expected>
+#include <iterator>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/format/io_error.hpp"
+
+namespace vorn {
+
+// A pull source of bytes (a file, in the store).
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Reads up to n bytes into buf. Returns the count (0 at end of input) or the OS failure.
+    virtual std::expected<std::size_t, IoError> read(char* buf, std::size_t n) = 0;
+};
+
+class JsonInput {
+  public:
+    // The whole document in memory; the bytes must outlive the input.
+    explicit JsonInput(std::string_view bytes);
+    // Pulled from source in chunks; at most cap + 1 bytes are read, and
+    // reading stops (as if at end of input) once more than cap have arrived.
+    JsonInput(ByteSource& source, std::uint64_t cap);
+
+    // The single-pass iterator the parser reads through. All copies share
+    // the input's position; any two compare equal exactly at end of input.
+    struct Iterator {
+        using iterator_category = std::input_iterator_tag;
+        using value_type = char;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const char*;
+        using reference = char;
+
+        JsonInput* in;
+
+        char operator*() const { return *in->cur_; }
+        Iterator& operator++() {
+            ++in->cur_;
+            return *this;
+        }
+        Iterator operator++(int) {
+            ++in->cur_;
+            return *this;
+        }
+        bool done() const { return in->at_end(); }
+        friend bool operator==(const Iterator& a, const Iterator&) { return a.done(); }
+    };
+
+    Iterator begin() { return Iterator{this}; }
+    Iterator end() { return Iterator{this}; }
+
+    // Bytes handed to the parser so far.
+    std::uint64_t consumed() const { return chunk_offset_ + (cur_ - chunk_); }
+    // 1-based line and byte column of the last byte handed to the parser.
+    std::pair<std::uint64_t, std::uint64_t> position() const;
+
+    // More than cap bytes arrived from the source.
+    bool over_cap() const { return over_cap_; }
+    // Total bytes pulled from the source (for messages about its size).
+    std::uint64_t bytes_read() const { return total_read_; }
+    const std::optional<IoError>& io_error() const { return io_error_; }
+
+  private:
+    bool at_end() {
+        if (cur_ != lim_)
+            return false;
+        return !refill();
+    }
+    // Loads the next chunk; false at end of input, after a read error or past the cap.
+    bool refill();
+
+    const char* chunk_ = nullptr;     // start of the current chunk
+    const char* cur_ = nullptr;       // next byte to hand out
+    const char* lim_ = nullptr;       // end of the current chunk
+    std::uint64_t chunk_offset_ = 0;  // offset of chunk_ in the document
+    // Lines fully before the current chunk, and where the line holding its
+    // first byte started.
+    std::uint64_t lines_before_ = 0;
+    std::uint64_t line_start_ = 0;
+
+    ByteSource* source_ = nullptr;
+    std::vector<char> buffer_;
+    std::uint64_t cap_ = 0;
+    std::uint64_t total_read_ = 0;
+    bool over_cap_ = false;
+    bool source_done_ = false;
+    std::optional<IoError> io_error_;
+};
+
+}  // namespace vorn

@@ -1,0 +1,54 @@
+#pragma once
+// AtomicFile: replaces a file whole or not at all. Content goes to a
+// temporary file beside the target ("<name>.tmp"), which is flushed to stable
+// storage and renamed over the target. After a failure the target keeps its
+// previous content and the temporary file may remain.
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "core/format/cortex_error.hpp"
+#include "core/store/file_access.hpp"
+
+namespace vorn {
+
+class AtomicFile {
+  public:
+    // Creates the target's folder and missing ancestors, then creates or
+    // truncates the temporary file. Fails with NotADirectory when path names
+    // no file, or Io.
+    static std::expected<AtomicFile, CortexError> begin(std::string path,
+                                                        FileAccess& fs = system_file_access());
+
+    AtomicFile(AtomicFile&& other) noexcept;
+    AtomicFile& operator=(AtomicFile&&) = delete;
+    AtomicFile(const AtomicFile&) = delete;
+    ~AtomicFile();  // closes the temporary file if still open; never removes it
+
+    // Appends bytes to the temporary file, retrying interrupted writes.
+    std::expected<void, IoError> write(std::string_view bytes);
+
+    // Flushes and closes the temporary file, renames it over the target,
+    // then flushes the folder on a best-effort basis. Fails with Io.
+    std::expected<void, CortexError> commit();
+
+    const std::string& path() const { return path_; }
+    const std::string& temp_path() const { return temp_path_; }
+
+  private:
+    AtomicFile(FileAccess& fs, std::string path, std::string temp_path, std::string parent, int fd);
+
+    FileAccess* fs_;
+    std::string path_;
+    std::string temp_path_;
+    std::string parent_;
+    int fd_;
+};
+
+// The whole procedure for content held in memory. Returns nothing, or
+// NotADirectory or Io.
+std::expected<void, CortexError> atomic_write(const std::string& path, std::string_view bytes,
+                                              FileAccess& fs = system_file_access());
+
+}  // namespace vorn

@@ -1,0 +1,151 @@
+#include "core/store/weights_file.hpp"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "core/format/folder_layout.hpp"
+#include "core/format/weights_codec.hpp"
+#include "core/store/atomic_file.hpp"
+#include "core/store/file_ops.hpp"
+
+namespace vorn {
+namespace {
+
+constexpr std::size_t kWriteBufferBytes = 8192;
+// Records per read call: large reads keep the call count low, while the
+// vector still grows only as far as the file actually delivers records.
+constexpr std::size_t kReadChunkRecords = 65536;
+
+// Collects small writes in an 8 KiB buffer; a write at least as large as the
+// buffer goes straight to the file once the buffered bytes are out.
+class BufferedWriter {
+  public:
+    explicit BufferedWriter(AtomicFile& file) : file_(file) {}
+
+    std::expected<void, IoError> append(const void* data, std::size_t n) {
+        if (used_ + n > buffer_.size()) {
+            if (auto r = flush(); !r)
+                return r;
+        }
+        if (n >= buffer_.size())
+            return file_.write(std::string_view(static_cast<const char*>(data), n));
+        std::memcpy(buffer_.data() + used_, data, n);
+        used_ += n;
+        return {};
+    }
+
+    std::expected<void, IoError> flush() {
+        std::size_t n = used_;
+        used_ = 0;
+        return file_.write(std::string_view(buffer_.data(), n));
+    }
+
+  private:
+    AtomicFile& file_;
+    std::array<char, kWriteBufferBytes> buffer_;
+    std::size_t used_ = 0;
+};
+
+// Reads up to n bytes, stopping early only at end of file or on an error
+// (which, like the end of file, shows as a short count). Returns the count.
+std::size_t read_up_to(FileAccess& fs, int fd, void* out, std::size_t n) {
+    auto* p = static_cast<char*>(out);
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t got = fs.read(fd, p + done, n - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+std::expected<std::vector<WeightRecord>, CortexError> read_open_file(FileAccess& fs, int fd) {
+    WeightsHeader header;
+    std::size_t got = read_up_to(fs, fd, header.data(), header.size());
+    if (got < header.size())
+        return std::unexpected(WeightsError::header_truncated(got));
+    auto count = parse_weights_header(header);
+    if (!count)
+        return std::unexpected(count.error());
+
+    std::vector<WeightRecord> records;
+    records.reserve(static_cast<std::size_t>(std::min(*count, kWeightsMaxPreallocRecords)));
+    std::uint64_t done = 0;
+    while (done < *count) {
+        auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(*count - done, kReadChunkRecords));
+        records.resize(static_cast<std::size_t>(done) + want);
+        std::span<WeightRecord> chunk(records.data() + done, want);
+        // Records have the file layout in memory, so they are read in place.
+        std::size_t whole =
+            read_up_to(fs, fd, chunk.data(), chunk.size_bytes()) / kWeightsRecordSize;
+        // Records count one at a time: a bad weight in a complete record is
+        // reported before the short body that follows it.
+        if (auto bad = find_non_finite_weight(chunk.first(whole), done))
+            return std::unexpected(*bad);
+        if (whole < want) {
+            return std::unexpected(WeightsError::body_length_mismatch(
+                *count * kWeightsRecordSize, (done + whole) * kWeightsRecordSize));
+        }
+        done += want;
+    }
+    return records;
+}
+
+}  // namespace
+
+std::string weights_path(std::string_view root, std::string_view cortex_type) {
+    std::string dir = join_path(join_path(root, kWeightsDirName), cortex_type);
+    return join_path(dir, kWeightsFileName);
+}
+
+std::expected<void, CortexError> write_weights(std::string_view root, std::string_view cortex_type,
+                                               std::span<const WeightRecord> records,
+                                               FileAccess& fs) {
+    auto file = AtomicFile::begin(weights_path(root, cortex_type), fs);
+    if (!file)
+        return std::unexpected(std::move(file.error()));
+    auto result = [&]() -> std::expected<void, CortexError> {
+        if (auto bad = find_non_finite_weight(records))
+            return std::unexpected(*bad);
+        BufferedWriter out(*file);
+        WeightsHeader header = encode_weights_header(records.size());
+        auto streamed = out.append(header.data(), header.size());
+        if (streamed)
+            streamed = out.append(records.data(), records.size_bytes());
+        if (!streamed)
+            return std::unexpected(WeightsError::io_error(streamed.error()));
+        if (auto flushed = out.flush(); !flushed)
+            return std::unexpected(flushed.error());
+        return file->commit();
+    }();
+    // A failed write leaves no temporary file behind, only the previous
+    // latest.cwt (the rename is the last step that can fail).
+    if (!result)
+        (void)fs.unlink(file->temp_path().c_str());
+    return result;
+}
+
+std::expected<std::vector<WeightRecord>, CortexError> read_weights(std::string_view root,
+                                                                   std::string_view cortex_type,
+                                                                   FileAccess& fs) {
+    std::string path = weights_path(root, cortex_type);
+    int fd = fs.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::vector<WeightRecord>{};
+        return std::unexpected(IoError::os(errno));
+    }
+    auto records = read_open_file(fs, fd);
+    fs.close(fd);
+    return records;
+}
+
+}  // namespace vorn

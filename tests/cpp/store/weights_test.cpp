@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "core/format/weights_codec.hpp"
+#include "core/store/weights_file.hpp"
+#include "scratch_dir.hpp"
+
+namespace vorn {
+namespace {
+
+using testing::read_bytes;
+using testing::ScratchDir;
+using testing::write_bytes;
+using Bytes = std::vector<std::uint8_t>;
+
+Uuid id_of(const char* text) {
+    return *Uuid::parse(text);
+}
+
+// A header with arbitrary field values, laid out by hand.
+Bytes header(const char magic[4], std::uint32_t version, std::uint64_t count,
+             std::uint32_t record_size) {
+    Bytes out(magic, magic + 4);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(version >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(record_size >> (8 * i)));
+    out.insert(out.end(), {0xAA, 0xBB, 0xCC, 0xDD});  // reserved: ignored on read
+    return out;
+}
+
+void append_record(Bytes& out, std::uint8_t id_byte, float weight) {
+    out.insert(out.end(), 16, id_byte);
+    std::uint8_t w[4];
+    std::memcpy(w, &weight, 4);
+    out.insert(out.end(), w, w + 4);
+}
+
+std::vector<WeightRecord> sample_records() {
+    return {
+        {id_of("00112233-4455-6677-8899-aabbccddeeff"), 3.5f},
+        {id_of("ffffffff-0000-4000-8000-000000000001"), -2.0f},
+        {id_of("00112233-4455-6677-8899-aabbccddeeff"), 0.25f},  // duplicate ids are kept
+        {id_of("12345678-9abc-4def-8123-456789abcdef"), -0.0f},
+        {id_of("12345678-9abc-4def-8123-456789abcdee"), std::numeric_limits<float>::denorm_min()},
+    };
+}
+
+class WeightsFileTest : public ::testing::Test {
+  protected:
+    ScratchDir dir;
+    std::string path() const { return weights_path(dir.path(), "lif"); }
+    bool temp_exists() const { return std::filesystem::exists(path() + ".tmp"); }
+
+    // Reading the file and decoding its bytes must fail identically.
+    void expect_read_and_decode_fail(const Bytes& file, const std::string& text) {
+        write_bytes(path(), file);
+        auto read = read_weights(dir.path(), "lif");
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.error().kind(), CortexError::Kind::Weights);
+        EXPECT_EQ(read.error().message(), text);
+        auto decoded = decode_weights(file);
+        ASSERT_FALSE(decoded);
+        EXPECT_EQ(decoded.error().message(), text);
+    }
+};
+
+TEST_F(WeightsFileTest, EmptyListIsTheBare24ByteHeader) {
+    ASSERT_TRUE(write_weights(dir.path(), "lif", {}));
+    Bytes expected = {'C', 'W', 'T', '1', 1,  0, 0, 0, 0, 0, 0, 0,
+                      0,   0,   0,   0,   20, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(read_bytes(dir / "weights/lif/latest.cwt"), expected);
+    auto back = read_weights(dir.path(), "lif");
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->empty());
+}
+
+TEST_F(WeightsFileTest, MissingFileReadsEmptyAndCreatesNothing) {
+    auto back = read_weights(dir.path(), "lif");
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "weights"));
+}
+
+TEST_F(WeightsFileTest, RecordsHoldIdBytesInTextOrderThenLittleEndianWeight) {
+    ASSERT_TRUE(write_weights(
+        dir.path(), "lif",
+        std::vector<WeightRecord>{{id_of("00112233-4455-6677-8899-aabbccddeeff"), 3.5f},
+                                  {id_of("ffeeddcc-bbaa-9988-7766-554433221100"), -2.0f}}));
+    Bytes file = read_bytes(path());
+    ASSERT_EQ(file.size(), 64u);
+    EXPECT_EQ(file[8], 2);  // record_count
+    Bytes first(file.begin() + 24, file.begin() + 44);
+    Bytes second(file.begin() + 44, file.end());
+    EXPECT_EQ(first, (Bytes{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99,
+                            0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x00, 0x00, 0x60, 0x40}));
+    EXPECT_EQ(second, (Bytes{0xff, 0xee, 0xdd, 0xcc, 0xbb, 0xaa, 0x99, 0x88, 0x77, 0x66,
+                             0x55, 0x44, 0x33, 0x22, 0x11, 0x00, 0x00, 0x00, 0x00, 0xc0}));
+}
+
+TEST_F(WeightsFileTest, RoundTripsThroughFileAndBuffer) {
+    auto records = sample_records();
+    ASSERT_TRUE(write_weights(dir.path(), "lif", records));
+    auto back = read_weights(dir.path(), "lif");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, records);
+    EXPECT_TRUE(std::signbit((*back)[3].weight));
+
+    auto encoded = encode_weights(records);
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(*encoded, read_bytes(path()));
+    auto decoded = decode_weights(*encoded);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, records);
+}
+
+TEST_F(WeightsFileTest, LargeFilesCrossBufferAndChunkBoundaries) {
+    // More records than one read chunk and far more bytes than the write buffer.
+    std::vector<WeightRecord> records(200'003);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        std::uint64_t v = i * 0x9e3779b97f4a7c15ULL;
+        std::memcpy(records[i].id.bytes.data(), &v, 8);
+        std::memcpy(records[i].id.bytes.data() + 8, &i, 8);
+        records[i].weight = static_cast<float>(i) * 0.5f;
+    }
+    ASSERT_TRUE(write_weights(dir.path(), "lif", records));
+    EXPECT_EQ(std::filesystem::file_size(path()), 24 + 20 * records.size());
+    auto back = read_weights(dir.path(), "lif");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, records);
+}
+
+TEST_F(WeightsFileTest, HeaderFaultsAreReportedInOrder) {
+    expect_read_and_decode_fail(Bytes(10, 'C'), "weights header truncated: read 10 bytes");
+    expect_read_and_decode_fail(
+        header("CWT2", 9, 0, 7),
+        "weights file bad magic [67, 87, 84, 50] (expected [67, 87, 84, 49])");
+    expect_read_and_decode_fail(header("CWT1", 2, 0, 7),
+                                "weights version 2 is not supported (max 1)");
+    expect_read_and_decode_fail(header("CWT1", 1, 0, 16),
+                                "weights record_size 16 != expected 20 for this version");
+    expect_read_and_decode_fail(
+        header("CWT1", 1, std::uint64_t{1} << 62, 20),
+        "weights record_count 4611686018427387904 overflows usize multiplication; file is corrupt");
+}
+
+TEST_F(WeightsFileTest, ShortBodyFailsOnReadAndDecode) {
+    Bytes file = header("CWT1", 1, 3, 20);
+    append_record(file, 1, 0.1f);
+    append_record(file, 2, 0.2f);
+    expect_read_and_decode_fail(file, "weights body length mismatch: expected 60 bytes, got 40");
+    // The reader counts whole records; the decoder measures the whole body.
+    file.insert(file.end(), 19, 0);
+    write_bytes(path(), file);
+    auto read = read_weights(dir.path(), "lif");
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().message(), "weights body length mismatch: expected 60 bytes, got 40");
+    auto decoded = decode_weights(file);
+    ASSERT_FALSE(decoded);
+    EXPECT_EQ(decoded.error().message(), "weights body length mismatch: expected 60 bytes, got 59");
+}
+
+TEST_F(WeightsFileTest, TrailingBytesAreIgnoredByReadButRefusedByDecode) {
+    Bytes file = header("CWT1", 1, 3, 20);
+    for (std::uint8_t i = 1; i <= 3; ++i)
+        append_record(file, i, 0.5f);
+    file.insert(file.end(), 5, 0xEE);
+    write_bytes(path(), file);
+    auto read = read_weights(dir.path(), "lif");
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 3u);
+    EXPECT_EQ((*read)[2].id.bytes[0], 3);
+
+    auto decoded = decode_weights(file);
+    ASSERT_FALSE(decoded);
+    EXPECT_EQ(decoded.error().message(), "weights body length mismatch: expected 60 bytes, got 65");
+}
+
+TEST_F(WeightsFileTest, NonFiniteStoredWeightsAreRefused) {
+    Bytes file = header("CWT1", 1, 2, 20);
+    append_record(file, 1, 0.5f);
+    append_record(file, 2, -std::numeric_limits<float>::infinity());
+    expect_read_and_decode_fail(file, "weights record at index 1 has non-finite value (-inf)");
+
+    // A complete bad record is reported before a short body after it.
+    Bytes truncated = header("CWT1", 1, 5, 20);
+    append_record(truncated, 1, 0.5f);
+    append_record(truncated, 2, std::numeric_limits<float>::quiet_NaN());
+    write_bytes(path(), truncated);
+    auto read = read_weights(dir.path(), "lif");
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().message(), "weights record at index 1 has non-finite value (NaN)");
+}
+
+TEST_F(WeightsFileTest, NonFiniteWeightLeavesPreviousFileAndNoTemporary) {
+    auto records = sample_records();
+    ASSERT_TRUE(write_weights(dir.path(), "lif", records));
+    Bytes before = read_bytes(path());
+
+    std::vector<WeightRecord> bad = {{records[0].id, 0.5f},
+                                     {records[1].id, std::numeric_limits<float>::quiet_NaN()}};
+    auto r = write_weights(dir.path(), "lif", bad);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), CortexError::Kind::Weights);
+    EXPECT_EQ(r.error().message(), "weights record at index 1 has non-finite value (NaN)");
+    EXPECT_EQ(read_bytes(path()), before);
+    EXPECT_FALSE(temp_exists());
+
+    bad[1].weight = std::numeric_limits<float>::infinity();
+    r = write_weights(dir.path(), "lif", bad);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().message(), "weights record at index 1 has non-finite value (inf)");
+}
+
+// Passes everything through, except the calls a test chooses to fail.
+class FailingFileAccess : public FileAccess {
+  public:
+    int fail_write_errno = 0;
+    int fail_sync_errno = 0;
+
+    ssize_t write(int fd, const void* buf, std::size_t n) override {
+        if (fail_write_errno != 0) {
+            errno = fail_write_errno;
+            return -1;
+        }
+        return FileAccess::write(fd, buf, n);
+    }
+    int sync(int fd) override {
+        if (fail_sync_errno != 0) {
+            errno = fail_sync_errno;
+            return -1;
+        }
+        return FileAccess::sync(fd);
+    }
+};
+
+TEST_F(WeightsFileTest, StreamFailureIsAWeightsErrorOtherFailuresAreIo) {
+    auto records = sample_records();
+    ASSERT_TRUE(write_weights(dir.path(), "lif", records));
+    Bytes before = read_bytes(path());
+    std::vector<WeightRecord> small = {{records[0].id, 0.75f}};
+    // More than the 8 KiB write buffer, so bytes leave it while streaming.
+    std::vector<WeightRecord> large(1000, WeightRecord{records[1].id, 0.25f});
+
+    FailingFileAccess fs;
+    fs.fail_write_errno = ENOSPC;
+    auto r = write_weights(dir.path(), "lif", large, fs);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), CortexError::Kind::Weights);
+    EXPECT_EQ(r.error().message(), std::string("weights I/O error: ") + std::strerror(ENOSPC));
+    EXPECT_EQ(read_bytes(path()), before);
+    EXPECT_FALSE(temp_exists());
+
+    // A small file stays in the buffer until the final flush, which is plain Io.
+    r = write_weights(dir.path(), "lif", small, fs);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), CortexError::Kind::Io);
+    EXPECT_EQ(r.error().message(), std::string("disk I/O error: ") + std::strerror(ENOSPC));
+    EXPECT_FALSE(temp_exists());
+
+    fs.fail_write_errno = 0;
+    fs.fail_sync_errno = EIO;
+    r = write_weights(dir.path(), "lif", small, fs);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), CortexError::Kind::Io);
+    EXPECT_EQ(r.error().message(), std::string("disk I/O error: ") + std::strerror(EIO));
+    EXPECT_EQ(read_bytes(path()), before);
+    EXPECT_FALSE(temp_exists());
+}
+
+TEST_F(WeightsFileTest, FailedRenameRemovesTheTemporaryFile) {
+    // A non-empty directory cannot be replaced by a rename.
+    std::filesystem::create_directories(path() + "/occupied");
+    auto r = write_weights(dir.path(), "lif", sample_records());
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), CortexError::Kind::Io);
+    EXPECT_TRUE(std::filesystem::is_directory(path() + "/occupied"));
+    EXPECT_FALSE(temp_exists());
+}
+
+TEST_F(WeightsFileTest, RootThatIsAFileIsAnIoErrorOnReadAndWrite) {
+    write_bytes(dir / "plain", {1, 2, 3});
+    auto w = write_weights(dir / "plain", "lif", {});
+    ASSERT_FALSE(w);
+    EXPECT_EQ(w.error().kind(), CortexError::Kind::Io);
+    auto r = read_weights(dir / "plain", "lif");
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().message(), std::string("disk I/O error: ") + std::strerror(ENOTDIR));
+}
+
+}  // namespace
+}  // namespace vorn
