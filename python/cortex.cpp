@@ -32,6 +32,15 @@ std::optional<std::string> to_owned(const std::optional<std::string_view>& text)
 // A new Cortex object taking over handle, or nullptr with the exception set.
 PyObject* wrap_handle(Cortex&& handle);
 
+// The file system reads a path only up to its first null character, so a root
+// holding one would name a different folder; refuse it before any disk access.
+bool check_root(std::string_view root) {
+    if (root.find('\0') == std::string_view::npos)
+        return true;
+    raise_value_error("root must not contain a null character");
+    return false;
+}
+
 // ---- construction -------------------------------------------------------
 
 void cortex_dealloc(PyObject* self) {
@@ -47,7 +56,7 @@ PyObject* cortex_open(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:open", kw, &root_arg))
         return nullptr;
     std::string_view root;
-    if (!arg_text(root_arg, "root", root))
+    if (!arg_text(root_arg, "root", root) || !check_root(root))
         return nullptr;
     auto opened = Cortex::open(std::string(root));
     if (!opened)
@@ -76,7 +85,7 @@ PyObject* cortex_create(PyObject*, PyObject* args, PyObject* kwargs) {
         !arg_optional_text(a[4], "defaults_neuron_kind", neuron_kind) ||
         !arg_optional_text(a[5], "defaults_synapse_kind", synapse_kind) ||
         !arg_optional_text(a[6], "source_root", source_root) ||
-        !arg_optional_text(a[7], "hh_config", hh_text))
+        !arg_optional_text(a[7], "hh_config", hh_text) || !check_root(root))
         return nullptr;
     // Absent kinds and source_root take the store's defaults: the neuron kind
     // follows cortex_type ("hh" for "hh", else "lif"), the synapse kind is

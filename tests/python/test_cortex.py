@@ -197,6 +197,19 @@ def test_create_argument_types(tmp_path):
     assert not root.exists()
 
 
+def test_root_with_a_null_character_is_refused(tmp_path):
+    # The file system would stop reading the path at the null character and
+    # act on the folder named by its prefix.
+    empty = tmp_path / "empty"
+    empty.mkdir()
+    message = "root must not contain a null character"
+    assert raises_text(ValueError, Cortex.create, f"{empty}\0/x", "n", "lif", NOW) == message
+    assert list(empty.iterdir()) == []
+    made = str(tmp_path / "made")
+    Cortex.create(made, "n", "lif", NOW)
+    assert raises_text(ValueError, Cortex.open, f"{made}\0.other") == message
+
+
 def test_create_over_existing_metadata_is_an_os_error(cx, root):
     before = folder_state(root)
     message = os_error_text(Cortex.create, root, "again", "lif", NOW)
