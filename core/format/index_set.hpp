@@ -38,6 +38,9 @@ class IndexSet {
         }
     }
 
+    // Starts loading the slot a later insert or lookup of hash will probe first.
+    void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+
     // Whether an item matching same_as is stored under this hash.
     template <typename SameAs>
     bool contains(std::uint64_t hash, SameAs same_as) const {

@@ -1,6 +1,7 @@
 #include "core/format/json_input.hpp"
 
 #include <algorithm>
+#include <string_view>
 
 namespace vorn {
 namespace {
@@ -9,28 +10,44 @@ constexpr std::size_t kChunkBytes = 256 * 1024;
 
 }  // namespace
 
-JsonInput::JsonInput(std::string_view bytes)
-    : chunk_(bytes.data()), cur_(bytes.data()), lim_(bytes.data() + bytes.size()) {
-    source_done_ = true;
-}
+JsonInput::JsonInput(std::string_view bytes) : memory_(bytes) {}
 
 JsonInput::JsonInput(ByteSource& source, std::uint64_t cap)
     : source_(&source), buffer_(kChunkBytes), cap_(cap) {
-    chunk_ = cur_ = lim_ = buffer_.data();
+    chunk_ = lim_ = buffer_.data();
+}
+
+std::char_traits<char>::int_type JsonInput::next_chunk(Adapter& a) {
+    live_ = &a;
+    if (!refill()) {
+        a.cur = a.lim = lim_;
+        return std::char_traits<char>::eof();
+    }
+    a.cur = chunk_;
+    a.lim = lim_;
+    return std::char_traits<char>::to_int_type(*a.cur++);
 }
 
 bool JsonInput::refill() {
+    if (source_ == nullptr) {
+        // In memory: the whole input is the one and only chunk.
+        if (memory_loaded_ || memory_.empty())
+            return false;
+        memory_loaded_ = true;
+        chunk_ = memory_.data();
+        lim_ = chunk_ + memory_.size();
+        return true;
+    }
     if (source_done_)
         return false;
     // Fold the finished chunk into the line count before it is overwritten.
-    for (const char* p = chunk_; p != lim_; ++p) {
-        if (*p == '\n') {
-            ++lines_before_;
-            line_start_ = chunk_offset_ + static_cast<std::uint64_t>(p - chunk_) + 1;
-        }
+    std::string_view done(chunk_, static_cast<std::size_t>(lim_ - chunk_));
+    if (auto last = done.rfind('\n'); last != std::string_view::npos) {
+        lines_before_ += static_cast<std::uint64_t>(std::count(done.begin(), done.end(), '\n'));
+        line_start_ = chunk_offset_ + last + 1;
     }
     chunk_offset_ += static_cast<std::uint64_t>(lim_ - chunk_);
-    chunk_ = cur_ = lim_ = buffer_.data();
+    chunk_ = lim_ = buffer_.data();
 
     // Never pull more than cap + 1 bytes in total.
     std::uint64_t allowed = cap_ - std::min(cap_, total_read_) + 1;
@@ -62,7 +79,7 @@ std::pair<std::uint64_t, std::uint64_t> JsonInput::position() const {
     if (done == 0)
         return {1, 0};
     // The last consumed byte is at offset done - 1; count the newlines before it.
-    const char* last = cur_ - 1;
+    const char* last = live_->cur - 1;
     for (const char* p = chunk_; p < last; ++p) {
         if (*p == '\n') {
             ++line;

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 #include <expected>
-#include <iterator>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,35 +31,30 @@ class JsonInput {
     // reading stops (as if at end of input) once more than cap have arrived.
     JsonInput(ByteSource& source, std::uint64_t cap);
 
-    // The single-pass iterator the parser reads through. All copies share
-    // the input's position; any two compare equal exactly at end of input.
-    struct Iterator {
-        using iterator_category = std::input_iterator_tag;
-        using value_type = char;
-        using difference_type = std::ptrdiff_t;
-        using pointer = const char*;
-        using reference = char;
+    // The parser's view of the input: one byte at a time, with the chunk
+    // bounds held by value so that the byte loop touches no other object.
+    struct Adapter {
+        using char_type = char;
 
         JsonInput* in;
+        const char* cur = nullptr;
+        const char* lim = nullptr;
 
-        char operator*() const { return *in->cur_; }
-        Iterator& operator++() {
-            ++in->cur_;
-            return *this;
+        std::char_traits<char>::int_type get_character() {
+            if (cur != lim) [[likely]]
+                return std::char_traits<char>::to_int_type(*cur++);
+            return in->next_chunk(*this);
         }
-        Iterator operator++(int) {
-            ++in->cur_;
-            return *this;
-        }
-        bool done() const { return in->at_end(); }
-        friend bool operator==(const Iterator& a, const Iterator&) { return a.done(); }
     };
 
-    Iterator begin() { return Iterator{this}; }
-    Iterator end() { return Iterator{this}; }
+    // The adapter to hand to the parser (at most once per input).
+    Adapter adapter() { return Adapter{this}; }
 
     // Bytes handed to the parser so far.
-    std::uint64_t consumed() const { return chunk_offset_ + (cur_ - chunk_); }
+    std::uint64_t consumed() const {
+        return live_ == nullptr ? 0
+                                : chunk_offset_ + static_cast<std::uint64_t>(live_->cur - chunk_);
+    }
     // 1-based line and byte column of the last byte handed to the parser.
     std::pair<std::uint64_t, std::uint64_t> position() const;
 
@@ -70,16 +65,16 @@ class JsonInput {
     const std::optional<IoError>& io_error() const { return io_error_; }
 
   private:
-    bool at_end() {
-        if (cur_ != lim_)
-            return false;
-        return !refill();
-    }
-    // Loads the next chunk; false at end of input, after a read error or past the cap.
+    // Moves the adapter to the next chunk and returns its first byte, or
+    // end of input. The adapter lives inside the parser: its address is
+    // recorded here so that positions can be reported while parsing.
+    std::char_traits<char>::int_type next_chunk(Adapter& a);
+    // Loads the next chunk into chunk_/lim_; false at end of input, after a
+    // read error or past the cap.
     bool refill();
 
+    Adapter* live_ = nullptr;
     const char* chunk_ = nullptr;     // start of the current chunk
-    const char* cur_ = nullptr;       // next byte to hand out
     const char* lim_ = nullptr;       // end of the current chunk
     std::uint64_t chunk_offset_ = 0;  // offset of chunk_ in the document
     // Lines fully before the current chunk, and where the line holding its
@@ -87,6 +82,8 @@ class JsonInput {
     std::uint64_t lines_before_ = 0;
     std::uint64_t line_start_ = 0;
 
+    std::string_view memory_;  // the whole input when not streamed
+    bool memory_loaded_ = false;
     ByteSource* source_ = nullptr;
     std::vector<char> buffer_;
     std::uint64_t cap_ = 0;

@@ -38,8 +38,10 @@ class JsonSax {
 
     // Parses the whole input. Returns the first error, or nothing.
     std::optional<JsonError> run() {
-        bool ok = nlohmann::json::sax_parse(in_.begin(), in_.end(), static_cast<Derived*>(this),
-                                            nlohmann::json::input_format_t::json, true, false);
+        // The library's parser is used directly (rather than through
+        // json::sax_parse) so that it can read from JsonInput's adapter.
+        nlohmann::detail::parser<nlohmann::json, JsonInput::Adapter> parser(in_.adapter());
+        bool ok = parser.sax_parse(static_cast<Derived*>(this), true);
         if (!ok && !error_)
             fail("invalid JSON");
         return error_;

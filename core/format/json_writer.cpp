@@ -12,6 +12,14 @@ JsonWriter::JsonWriter(std::string& out, bool pretty) : out_(out), pretty_(prett
 }
 
 void JsonWriter::newline_indent(std::size_t depth) {
+    // A line feed and the indentation of the common depths in one append.
+    static constexpr std::string_view kBreak =
+        "\n                                                                ";
+    std::size_t n = 1 + depth * 2;
+    if (n <= kBreak.size()) {
+        out_.append(kBreak.data(), n);
+        return;
+    }
     out_.push_back('\n');
     out_.append(depth * 2, ' ');
 }

@@ -173,6 +173,10 @@ std::optional<MetadataError> check_content(const MetadataFile& m) {
 
 std::expected<MetadataFile, MetadataError> parse_metadata(std::string_view bytes) {
     JsonInput input(bytes);
+    return parse_metadata(input);
+}
+
+std::expected<MetadataFile, MetadataError> parse_metadata(JsonInput& input) {
     MetadataReader reader(input);
     if (auto err = reader.run())
         return std::unexpected(MetadataError::json_error(std::move(*err)));

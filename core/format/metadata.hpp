@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/format/json_input.hpp"
 #include "core/format/metadata_error.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
@@ -34,6 +35,8 @@ inline constexpr std::uint32_t kMaxMetadataVersion = 2;
 // Parses, migrates version 1 to 2, and validates. Returns a version-2 record
 // or the first error (Json for syntax and schema faults).
 std::expected<MetadataFile, MetadataError> parse_metadata(std::string_view bytes);
+// The same from a streamed input; the caller checks the input's read error first.
+std::expected<MetadataFile, MetadataError> parse_metadata(JsonInput& input);
 
 // The checks a record must pass before it is written (version 1 or 2, slug,
 // non-empty name and source_root). Returns the first failure, if any.

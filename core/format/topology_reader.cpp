@@ -3,7 +3,6 @@
 // short name table, and seen/required members kept as bit masks.
 
 #include <array>
-#include <cstring>
 
 #include "core/format/json_reader.hpp"
 #include "core/format/json_sax.hpp"

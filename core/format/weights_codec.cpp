@@ -61,11 +61,13 @@ std::optional<WeightsError> find_non_finite_weight(std::span<const WeightRecord>
 }
 
 void encode_weight_records(std::span<const WeightRecord> records, std::uint8_t* out) {
-    std::memcpy(out, records.data(), records.size_bytes());
+    if (!records.empty())  // an empty span may have no storage at all
+        std::memcpy(out, records.data(), records.size_bytes());
 }
 
 void decode_weight_records(const std::uint8_t* in, std::span<WeightRecord> out) {
-    std::memcpy(out.data(), in, out.size_bytes());
+    if (!out.empty())
+        std::memcpy(out.data(), in, out.size_bytes());
 }
 
 std::expected<std::vector<std::uint8_t>, WeightsError> encode_weights(

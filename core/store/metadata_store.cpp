@@ -1,5 +1,10 @@
 #include "core/store/metadata_store.hpp"
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <limits>
+
 #include "core/format/folder_layout.hpp"
 #include "core/store/atomic_file.hpp"
 #include "core/store/file_ops.hpp"
@@ -13,10 +18,16 @@ std::expected<MetadataFile, CortexError> read_metadata(const std::string& root, 
         return std::unexpected(CortexError(status.error()));
     if (*status == FileStatus::Missing)
         return std::unexpected(CortexError::missing_file(std::move(path)));
-    auto bytes = read_file(fs, path);
-    if (!bytes)
-        return std::unexpected(CortexError(bytes.error()));
-    auto m = parse_metadata(*bytes);
+    // Streamed, so that a huge or endless file fails at its first bad byte
+    // instead of being loaded whole.
+    int fd = fs.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return std::unexpected(CortexError(IoError::os(errno)));
+    FdSource source(fs, fd);
+    JsonInput input(source, std::numeric_limits<std::uint64_t>::max() - 1);
+    auto m = parse_metadata(input);
+    if (input.io_error())
+        return std::unexpected(CortexError(*input.io_error()));
     if (!m)
         return std::unexpected(CortexError(std::move(m.error())));
     return std::move(*m);

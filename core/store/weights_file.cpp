@@ -1,6 +1,7 @@
 #include "core/store/weights_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -16,8 +17,7 @@ namespace vorn {
 namespace {
 
 constexpr std::size_t kWriteBufferBytes = 8192;
-// Records per read call: large reads keep the call count low, while the
-// vector still grows only as far as the file actually delivers records.
+// Records per read call (1.25 MiB): large reads keep the call count low.
 constexpr std::size_t kReadChunkRecords = 65536;
 
 // Collects small writes in an 8 KiB buffer; a write at least as large as the
@@ -27,6 +27,8 @@ class BufferedWriter {
     explicit BufferedWriter(AtomicFile& file) : file_(file) {}
 
     std::expected<void, IoError> append(const void* data, std::size_t n) {
+        if (n == 0)
+            return {};  // an empty span may have no storage at all
         if (used_ + n > buffer_.size()) {
             if (auto r = flush(); !r)
                 return r;
@@ -66,7 +68,17 @@ std::size_t read_up_to(FileAccess& fs, int fd, void* out, std::size_t n) {
     return done;
 }
 
-std::expected<std::vector<WeightRecord>, CortexError> read_open_file(FileAccess& fs, int fd) {
+// How many records to reserve before reading: never more than the header
+// claims, and beyond the fixed cap only as many as the file really holds, so
+// a corrupt count cannot force an allocation larger than the file itself.
+std::size_t records_to_reserve(std::uint64_t count, std::uint64_t file_size) {
+    std::uint64_t present =
+        file_size > kWeightsHeaderSize ? (file_size - kWeightsHeaderSize) / kWeightsRecordSize : 0;
+    return static_cast<std::size_t>(std::min(count, std::max(kWeightsMaxPreallocRecords, present)));
+}
+
+std::expected<std::vector<WeightRecord>, CortexError> read_open_file(FileAccess& fs, int fd,
+                                                                     std::uint64_t file_size) {
     WeightsHeader header;
     std::size_t got = read_up_to(fs, fd, header.data(), header.size());
     if (got < header.size())
@@ -76,24 +88,28 @@ std::expected<std::vector<WeightRecord>, CortexError> read_open_file(FileAccess&
         return std::unexpected(count.error());
 
     std::vector<WeightRecord> records;
-    records.reserve(static_cast<std::size_t>(std::min(*count, kWeightsMaxPreallocRecords)));
+    records.reserve(records_to_reserve(*count, file_size));
+    // Records have the file layout in memory: each chunk is read straight into
+    // a reused staging block and appended with one copy, which leaves the
+    // result's fresh memory touched once.
+    std::vector<WeightRecord> chunk(
+        static_cast<std::size_t>(std::min<std::uint64_t>(*count, kReadChunkRecords)));
     std::uint64_t done = 0;
     while (done < *count) {
         auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(*count - done, kReadChunkRecords));
-        records.resize(static_cast<std::size_t>(done) + want);
-        std::span<WeightRecord> chunk(records.data() + done, want);
-        // Records have the file layout in memory, so they are read in place.
         std::size_t whole =
-            read_up_to(fs, fd, chunk.data(), chunk.size_bytes()) / kWeightsRecordSize;
+            read_up_to(fs, fd, chunk.data(), want * kWeightsRecordSize) / kWeightsRecordSize;
+        std::span<const WeightRecord> complete(chunk.data(), whole);
         // Records count one at a time: a bad weight in a complete record is
         // reported before the short body that follows it.
-        if (auto bad = find_non_finite_weight(chunk.first(whole), done))
+        if (auto bad = find_non_finite_weight(complete, done))
             return std::unexpected(*bad);
         if (whole < want) {
             return std::unexpected(WeightsError::body_length_mismatch(
                 *count * kWeightsRecordSize, (done + whole) * kWeightsRecordSize));
         }
+        records.insert(records.end(), complete.begin(), complete.end());
         done += want;
     }
     return records;
@@ -143,7 +159,10 @@ std::expected<std::vector<WeightRecord>, CortexError> read_weights(std::string_v
             return std::vector<WeightRecord>{};
         return std::unexpected(IoError::os(errno));
     }
-    auto records = read_open_file(fs, fd);
+    struct stat st;
+    std::uint64_t size =
+        fs.stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    auto records = read_open_file(fs, fd, size);
     fs.close(fd);
     return records;
 }

@@ -38,6 +38,37 @@ std::string invalid_char(char c, std::size_t pos) {
            std::to_string(pos + 1);
 }
 
+// Hex digit values, -1 for every other byte.
+constexpr auto kHexTable = [] {
+    std::array<std::int8_t, 256> t{};
+    for (auto& v : t)
+        v = -1;
+    for (int c = '0'; c <= '9'; ++c)
+        t[c] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        t[c] = static_cast<std::int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        t[c] = static_cast<std::int8_t>(c - 'A' + 10);
+    return t;
+}();
+
+// The common 36-character hyphenated form, decoded without branches per
+// digit. False when s is not exactly that form (the caller then reports why).
+bool parse_hyphenated_fast(std::string_view s, Uuid& out) {
+    if (s[8] != '-' || s[13] != '-' || s[18] != '-' || s[23] != '-')
+        return false;
+    static constexpr std::uint8_t kPos[16] = {0,  2,  4,  6,  9,  11, 14, 16,
+                                              19, 21, 24, 26, 28, 30, 32, 34};
+    int bad = 0;
+    for (std::size_t i = 0; i < 16; ++i) {
+        int hi = kHexTable[static_cast<unsigned char>(s[kPos[i]])];
+        int lo = kHexTable[static_cast<unsigned char>(s[kPos[i] + 1])];
+        bad |= hi | lo;
+        out.bytes[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+    }
+    return bad >= 0;
+}
+
 std::expected<Uuid, std::string> parse_simple(std::string_view s, std::size_t offset) {
     Uuid id;
     for (std::size_t i = 0; i < 32; ++i) {
@@ -120,8 +151,12 @@ std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
     switch (text.size()) {
         case 32:
             return parse_simple(text, 0);
-        case 36:
+        case 36: {
+            Uuid id;
+            if (parse_hyphenated_fast(text, id))
+                return id;
             return parse_hyphenated(text, 0);
+        }
         case 38:
             if (text.front() != '{')
                 return std::unexpected(invalid_char(text.front(), 0));
