@@ -46,6 +46,10 @@ PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes) {
         }
         PyTuple_SET_ITEM(tuple, 0, id);
         PyTuple_SET_ITEM(tuple, 1, Py_NewRef(time));
+        // A tuple of a str and a float can never be part of a cycle; left
+        // tracked, a run's million spike tuples would make every garbage
+        // collection pass walk them all.
+        PyObject_GC_UnTrack(tuple);
         PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), tuple);
     }
     Py_XDECREF(time);

@@ -1,12 +1,18 @@
 #pragma once
-// StdpPool: every STDP synapse of an engine in dense storage. The fields the
-// tick touches sit in one 16-byte record per synapse; parameter sets are
-// interned; traces live in a TraceTable, mostly shared per neuron. Per tick,
-// only synapses whose pre or post neuron spiked are visited.
+// StdpPool: every STDP synapse of an engine in dense storage, in two views.
+// By slot (creation order): ids, endpoints, parameter set and trace refs.
+// By position (grouped by pre neuron, creation order within): the weights,
+// posts and parameter sets that the tick streams through, plus per-post
+// incoming links. Walking a spiking pre is then sequential, and walking a
+// spiking post touches only one scattered word per synapse, in a weight
+// array small enough to stay cached. The positions are rebuilt lazily after
+// synapses or neurons are added. Parameter sets are interned; traces live in
+// a TraceTable, mostly shared per neuron.
 
 #include <cstdint>
 #include <vector>
 
+#include "core/engine/huge_page_allocator.hpp"
 #include "core/engine/stdp_param_table.hpp"
 #include "core/engine/stdp_synapse.hpp"
 #include "core/engine/trace_table.hpp"
@@ -22,14 +28,14 @@ class StdpPool {
     // [0, 1]; returns its slot (slots count up from 0 in creation order).
     std::uint32_t add(const Uuid& edge_id, std::uint32_t pre, std::uint32_t post, float weight);
 
-    std::size_t size() const { return hot_.size(); }
+    std::size_t size() const { return ids_.size(); }
     const Uuid& id(std::uint32_t slot) const { return ids_[slot]; }
-    std::uint32_t pre(std::uint32_t slot) const { return hot_[slot].pre; }
-    std::uint32_t post(std::uint32_t slot) const { return hot_[slot].post; }
-    float weight(std::uint32_t slot) const { return hot_[slot].weight; }
+    std::uint32_t pre(std::uint32_t slot) const { return pre_[slot]; }
+    std::uint32_t post(std::uint32_t slot) const { return post_[slot]; }
+    float weight(std::uint32_t slot) const { return weight_[position_[slot]]; }
     // Current delivered when the pre neuron spiked on the previous tick.
     float current(std::uint32_t slot) const {
-        return hot_[slot].weight * params_[hot_[slot].param & kParamMask].g_syn;
+        return weight(slot) * params_[param_[slot] & kParamMask].g_syn;
     }
 
     // The synapse as a model record (for params and set_param).
@@ -47,39 +53,69 @@ class StdpPool {
                 const std::uint8_t* direct, float* pending);
     // Only the delivery part of update(), for spikes of the previous tick.
     void deliver(const std::vector<std::uint32_t>& spikes, const std::uint8_t* direct,
-                 float* pending) const;
+                 float* pending);
 
   private:
     static constexpr std::uint32_t kPrePrivate = 1u << 31;
     static constexpr std::uint32_t kPostPrivate = 1u << 30;
     static constexpr std::uint32_t kParamMask = kPostPrivate - 1;
 
-    struct Hot {
-        float weight;
-        std::uint32_t pre;    // engine neuron index
-        std::uint32_t post;   // engine neuron index
-        std::uint32_t param;  // StdpParamTable index | private-trace flags
+    // A synapse seen from its post: its position and pre neuron.
+    struct InLink {
+        std::uint32_t position;
+        std::uint32_t pre;
     };
 
-    float pre_value(std::uint32_t slot, const Hot& h) const {
-        return (h.param & kPrePrivate) ? traces_.at(pre_private_[slot]).value
-                                       : traces_.shared_value(h.pre);
+    template <class T>
+    using BigVector = std::vector<T, HugePageAllocator<T>>;
+
+    float pre_value(std::uint32_t position, std::uint32_t param, std::uint32_t pre) const {
+        return (param & kPrePrivate) ? traces_.at(pre_private_[slot_at_[position]]).value
+                                     : traces_.shared_value(pre);
     }
-    float post_decayed(std::uint32_t slot, const Hot& h) const {
-        return (h.param & kPostPrivate) ? traces_.at(post_private_[slot]).decayed
-                                        : traces_.shared_decayed(h.post);
+    float post_decayed(std::uint32_t position, std::uint32_t param, std::uint32_t post) const {
+        return (param & kPostPrivate) ? traces_.at(post_private_[slot_at_[position]]).decayed
+                                      : traces_.shared_decayed(post);
     }
+    void set_param_word(std::uint32_t slot, std::uint32_t word);
+    void ensure_layout();
+    // True when every synapse has the same parameter set and shared
+    // traces, so the walks need not read per-synapse parameter words.
+    bool uniform() const { return params_.live() == 1 && private_synapses_ == 0; }
+    template <bool kUniform>
     void potentiate_spiked_posts(const std::uint8_t* spiked,
                                  const std::vector<std::uint32_t>& spikes);
+    template <bool kUniform>
     void depress_spiked_pres(const std::uint8_t* spiked, const std::vector<std::uint32_t>& spikes,
                              const std::uint8_t* direct, float* pending);
 
-    std::vector<Hot> hot_;
+    std::size_t n_neurons_ = 0;
+
+    // By slot.
     std::vector<Uuid> ids_;
-    std::vector<std::uint32_t> pre_private_;            // TraceTable slot when kPrePrivate
-    std::vector<std::uint32_t> post_private_;           // TraceTable slot when kPostPrivate
-    std::vector<std::vector<std::uint32_t>> outgoing_;  // per pre neuron, slots ascending
-    std::vector<std::vector<std::uint32_t>> incoming_;  // per post neuron, slots ascending
+    std::vector<std::uint32_t> pre_;
+    std::vector<std::uint32_t> post_;
+    std::vector<std::uint32_t> param_;         // StdpParamTable index | private-trace flags
+    std::vector<std::uint32_t> pre_private_;   // TraceTable slot when kPrePrivate
+    std::vector<std::uint32_t> post_private_;  // TraceTable slot when kPostPrivate
+    std::vector<std::uint32_t> position_;
+    std::size_t private_synapses_ = 0;  // synapses with at least one private trace
+
+    // By position; positions of synapses added since the last layout are
+    // appended in creation order until the next layout.
+    BigVector<float> weight_;
+    BigVector<std::uint32_t> post_at_;
+    BigVector<std::uint32_t> param_at_;
+    std::vector<std::uint32_t> slot_at_;
+
+    // Valid only when layout_valid_: pre i owns positions
+    // [out_begin_[i], out_begin_[i + 1]); post j's links, in creation order,
+    // are in_links_[in_begin_[j] .. in_begin_[j + 1]).
+    bool layout_valid_ = true;
+    std::vector<std::uint32_t> out_begin_{0};
+    std::vector<std::uint32_t> in_begin_{0};
+    BigVector<InLink> in_links_;
+
     StdpParamTable params_;
     TraceTable traces_;
 };

@@ -1,5 +1,6 @@
 """Sim: graph building, time, reading, parameter writes, docs, repr."""
 
+import gc
 import inspect
 
 import pytest
@@ -102,6 +103,8 @@ class TestTime:
         assert spikes
         for spike in spikes:
             assert type(spike) is tuple and len(spike) == 2
+            # Atomic contents: the collector need not walk a run's spikes.
+            assert not gc.is_tracked(spike)
             node, t = spike
             assert type(node) is str and node in sim.list_nodes()
             assert type(t) is float and t == int(t)

@@ -46,11 +46,14 @@ class Fuzz {
 
     Uuid fresh_id() {
         Uuid u;
-        for (auto& b : u.bytes) b = static_cast<std::uint8_t>(rng_());
+        for (auto& b : u.bytes)
+            b = static_cast<std::uint8_t>(rng_());
         return u;
     }
     double uniform(double lo, double hi) { return std::uniform_real_distribution<>(lo, hi)(rng_); }
-    std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+    std::size_t below(std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_);
+    }
     bool chance(double p) { return uniform(0.0, 1.0) < p; }
 
     // Mostly valid values, sometimes out of range or of the wrong type.
@@ -109,15 +112,23 @@ class BitIdentity : public ::testing::Test {
             double lo, hi;
         };
         static const Key kKeys[] = {
-            {"weight", 0.0, 1.0},       {"w_min", 0.0, 0.5},      {"w_max", 0.5, 1.0},
-            {"g_syn", 0.0, 6.0},        {"a_plus", 0.0, 0.2},     {"a_minus", 0.0, 0.2},
-            {"tau_plus", 0.5, 40.0},    {"tau_minus", 0.5, 40.0}, {"pre_trace", 0.0, 3.0},
-            {"post_trace", 0.0, 3.0},   {"pre_id", 0.0, 1.0},     {"tau_plus_ms", 0.0, 1.0},
+            {"weight", 0.0, 1.0},     {"w_min", 0.0, 0.5},      {"w_max", 0.5, 1.0},
+            {"g_syn", 0.0, 6.0},      {"a_plus", 0.0, 0.02},    {"a_minus", 0.0, 0.02},
+            {"tau_plus", 0.5, 40.0},  {"tau_minus", 0.5, 40.0}, {"pre_trace", 0.0, 3.0},
+            {"post_trace", 0.0, 3.0}, {"pre_id", 0.0, 1.0},     {"tau_plus_ms", 0.0, 1.0},
         };
+        // Half of the writes hit synapses that deliver on the next tick.
+        std::vector<Uuid> delivering;
+        for (const StdpSynapse& s : ref.synapses) {
+            if (ref.spiked_last_tick.contains(s.pre_id()))
+                delivering.push_back(s.id());
+        }
         for (int i = 0; i < count; ++i) {
             const Key& k = kKeys[fuzz.below(std::size(kKeys))];
-            set_synapse_param(edge_ids[fuzz.below(edge_ids.size())], k.name,
-                              fuzz.value_for(k.lo, k.hi));
+            Uuid edge = !delivering.empty() && fuzz.chance(0.5)
+                            ? delivering[fuzz.below(delivering.size())]
+                            : edge_ids[fuzz.below(edge_ids.size())];
+            set_synapse_param(edge, k.name, fuzz.value_for(k.lo, k.hi));
         }
     }
 
@@ -126,8 +137,8 @@ class BitIdentity : public ::testing::Test {
             const char* name;
             double lo, hi;
         };
-        static const Key kKeys[] = {{"v", -80.0, -40.0},     {"tau_syn", 1.0, 10.0},
-                                    {"tau_m", 5.0, 30.0},    {"epsc", -5.0, 20.0},
+        static const Key kKeys[] = {{"v", -80.0, -40.0},        {"tau_syn", 1.0, 10.0},
+                                    {"tau_m", 5.0, 30.0},       {"epsc", -5.0, 20.0},
                                     {"v_thresh", -60.0, -45.0}, {"refractory_ms", 0.0, 4.0}};
         for (int i = 0; i < count; ++i) {
             const Key& k = kKeys[fuzz.below(std::size(kKeys))];
@@ -145,7 +156,7 @@ class BitIdentity : public ::testing::Test {
     void random_stimulations(int count) {
         for (int i = 0; i < count; ++i) {
             Uuid id = fuzz.chance(0.1) ? fuzz.fresh_id() : some_node();
-            auto current = static_cast<float>(fuzz.uniform(-2.0, 30.0));
+            auto current = static_cast<float>(fuzz.uniform(-2.0, 40.0));
             auto duration = static_cast<float>(fuzz.chance(0.3) ? fuzz.uniform(-1.0, 20.0)
                                                                 : fuzz.uniform(50.0, 400.0));
             engine.stimulate(id, current, duration);
@@ -200,6 +211,19 @@ class BitIdentity : public ::testing::Test {
         }
     }
 
+    // Neurons, then edges in (pre, post) order, as a bulk load creates them.
+    void build_ordered(int neurons, double p) {
+        for (int i = 0; i < neurons; ++i)
+            add_neuron(fuzz.fresh_id());
+        for (int i = 0; i < neurons; ++i) {
+            for (int j = 0; j < neurons; ++j) {
+                if (fuzz.chance(p))
+                    add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                             static_cast<float>(fuzz.uniform(-0.1, 1.1)));
+            }
+        }
+    }
+
     Fuzz fuzz{20261206};
     SimEngine engine;
     testing::ReferenceEngine ref;
@@ -209,23 +233,18 @@ class BitIdentity : public ::testing::Test {
 };
 
 TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
-    constexpr int kNeurons = 300;
-    for (int i = 0; i < kNeurons; ++i) add_neuron(fuzz.fresh_id());
-    // First batch in (pre, post) order, as a bulk load creates it.
-    for (int i = 0; i < kNeurons; ++i) {
-        for (int j = 0; j < kNeurons; ++j) {
-            if (fuzz.chance(0.04))
-                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
-                         static_cast<float>(fuzz.uniform(-0.1, 1.1)));
-        }
-    }
-    for (const Uuid& e : edge_ids) {
-        set_synapse_param(e, "g_syn", JsonValue::number(fuzz.uniform(0.5, 4.0)));
-    }
-    random_stimulations(250);
+    build_ordered(300, 0.04);
     // Then edges in random order, so that many posts receive from pre
     // neurons out of index order.
-    random_edges(1500);
+    random_edges(2500);
+    // Varied gains and small steps keep weights off their bounds, so that
+    // a wrong order of operations shows in the bits.
+    for (const Uuid& e : edge_ids) {
+        set_synapse_param(e, "g_syn", JsonValue::number(fuzz.uniform(0.5, 4.0)));
+        set_synapse_param(e, "a_plus", JsonValue::number(fuzz.uniform(0.0, 0.004)));
+        set_synapse_param(e, "a_minus", JsonValue::number(fuzz.uniform(0.0, 0.004)));
+    }
+    random_stimulations(250);
     const float kSteps[] = {1.0f, 0.5f, 0.25f, 2.0f, 0.1f, 1.0f};
     for (int round = 0; round < 16; ++round) {
         run_and_compare(30, kSteps[round % std::size(kSteps)]);
@@ -244,7 +263,26 @@ TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
         compare_state();
     }
     EXPECT_GT(total_spikes, 2000u);
-    std::printf("spikes %zu synapses %zu neurons %zu\n", total_spikes, engine.n_synapses(), engine.n_neurons());
+}
+
+// One parameter set and no written traces: the walks skip per-synapse
+// parameter words, which must not change a bit either.
+TEST_F(BitIdentity, UniformParameters) {
+    build_ordered(200, 0.05);
+    for (const Uuid& e : edge_ids)
+        set_synapse_param(e, "g_syn", JsonValue::number(2.5));
+    random_stimulations(200);
+    const float kSteps[] = {1.0f, 0.5f, 2.0f};
+    for (int round = 0; round < 6; ++round) {
+        run_and_compare(40, kSteps[round % std::size(kSteps)]);
+        compare_state();
+        for (int i = 0; i < 50; ++i) {
+            set_synapse_param(edge_ids[fuzz.below(edge_ids.size())], "weight",
+                              JsonValue::number(fuzz.uniform(0.0, 1.0)));
+        }
+        random_stimulations(40);
+    }
+    EXPECT_GT(total_spikes, 1000u);
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ class ReferenceEngine {
             it = it->second.second > 0.0f ? std::next(it) : stimulations.erase(it);
         }
         std::map<Uuid, float> input;
-        for (const auto& [id, stim] : stimulations) input[id] += stim.first;
+        for (const auto& [id, stim] : stimulations)
+            input[id] += stim.first;
         for (const auto& [post, indices] : incoming) {
             float sum = 0.0f;
             for (std::size_t i : indices) {

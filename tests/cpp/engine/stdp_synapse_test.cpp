@@ -155,7 +155,8 @@ TEST(StdpSynapse, SnapshotHasThirteenKeysWithIds) {
     JsonValue snap = s.snapshot();
     const JsonObject& o = snap.as_object();
     std::vector<std::string> keys;
-    for (const auto& [k, v] : o) keys.push_back(k);
+    for (const auto& [k, v] : o)
+        keys.push_back(k);
     EXPECT_EQ(keys, (std::vector<std::string>{"a_minus", "a_plus", "g_syn", "id", "post_id",
                                               "post_trace", "pre_id", "pre_trace", "tau_minus",
                                               "tau_plus", "w_max", "w_min", "weight"}));

@@ -1,0 +1,62 @@
+#pragma once
+// The reference benchmark network, built from counter-based draws so that
+// other languages can build the identical network: N LIF neurons, STDP
+// synapses on random ordered pairs with probability 0.01, weights uniform in
+// [0.4, 0.6], g_syn 1, and a constant stimulation per neuron from [0, 30].
+
+#include <cstdint>
+
+#include "core/engine/sim_engine.hpp"
+
+namespace vorn::bench {
+
+constexpr std::uint64_t kReferenceNeurons = 10000;
+
+inline std::uint64_t mix(std::uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+inline std::uint64_t draw(std::uint64_t k) {
+    return mix(12345 + (k + 1) * 0x9e3779b97f4a7c15ULL);
+}
+
+// A double in [0, 1).
+inline double unit(std::uint64_t k) {
+    return static_cast<double>(draw(k) >> 11) * 0x1.0p-53;
+}
+
+// Big-endian hi then lo, as in the text form "%016x%016x".
+inline Uuid id_from(std::uint64_t hi, std::uint64_t lo) {
+    Uuid u;
+    for (int b = 0; b < 8; ++b) {
+        u.bytes[b] = static_cast<std::uint8_t>(hi >> (56 - 8 * b));
+        u.bytes[8 + b] = static_cast<std::uint8_t>(lo >> (56 - 8 * b));
+    }
+    return u;
+}
+
+inline void build_reference_network(SimEngine& engine, std::uint64_t n = kReferenceNeurons) {
+    for (std::uint64_t i = 0; i < n; ++i) {
+        engine.add_neuron(id_from(0, i + 1), LifConfig{});
+    }
+    for (std::uint64_t i = 0; i < n; ++i) {
+        for (std::uint64_t j = 0; j < n; ++j) {
+            if (j == i || !(unit(i * n + j) < 0.01))
+                continue;
+            auto weight = static_cast<float>(0.4 + 0.2 * unit(n * n + i * n + j));
+            engine.add_edge(id_from(1, i * n + j), id_from(0, i + 1), id_from(0, j + 1),
+                            StdpConfig{}, weight);
+        }
+    }
+    const JsonValue one = JsonValue::unsigned_int(1);
+    for (std::size_t s = 0; s < engine.n_synapses(); ++s) {
+        (void)engine.set_synapse_param(engine.synapse_id(s), "g_syn", one);
+    }
+    for (std::uint64_t i = 0; i < n; ++i) {
+        engine.stimulate(id_from(0, i + 1), static_cast<float>(30.0 * unit(2 * n * n + i)), 1e9f);
+    }
+}
+
+}  // namespace vorn::bench
