@@ -1,10 +1,10 @@
 // Tick throughput on the reference network: time per synapse-tick and per
 // neuron-tick over timed ticks after warm-up ticks.
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "bench/reference_network.hpp"
 

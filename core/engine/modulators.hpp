@@ -16,7 +16,6 @@ class Modulators {
     // Channels 0 to 3; other channels are ignored.
     void set_base_level(std::size_t channel, float level);
     void add_pulse(const ModulatorPulse& pulse) { pulses_.push_back(pulse); }
-    const std::vector<ModulatorPulse>& pulses() const { return pulses_; }
 
     // Decays the pulses by one step of dt_ms, drops the vanished ones (list
     // order kept) and returns the channel levels of this tick.

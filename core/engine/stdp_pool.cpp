@@ -200,36 +200,25 @@ template <bool kUniform>
 void StdpPool::potentiate_spiked_posts(const std::uint8_t* spiked,
                                        const std::vector<std::uint32_t>& spikes) {
     const std::uint32_t uniform_word = param_.empty() ? 0 : param_[0];
-    // The weights of a post's synapses are scattered: fetch kPrefetch links
-    // ahead, across the lists of consecutive spiking posts.
-    std::size_t ahead = 0;
-    std::size_t ahead_k = spikes.empty() ? 0 : in_begin_[spikes[0]];
-    auto prefetch_next = [&] {
-        while (ahead < spikes.size()) {
-            if (ahead_k < in_begin_[spikes[ahead] + 1]) {
-                std::uint32_t position = in_links_[ahead_k++].position;
-                __builtin_prefetch(weight_.data() + position, 1);
+    // The links of all spiking posts, back to back, so that the scattered
+    // weights can be fetched a fixed distance ahead.
+    links_scratch_.clear();
+    for (std::uint32_t post : spikes) {
+        links_scratch_.insert(links_scratch_.end(), in_links_.begin() + in_begin_[post],
+                              in_links_.begin() + in_begin_[post + 1]);
+    }
+    const InLink* links = links_scratch_.data();
+    const std::size_t total = links_scratch_.size();
+    std::size_t k = 0;
+    for (std::uint32_t post : spikes) {
+        const std::size_t end = k + (in_begin_[post + 1] - in_begin_[post]);
+        for (; k < end; ++k) {
+            if (k + kPrefetch < total) {
+                __builtin_prefetch(weight_.data() + links[k + kPrefetch].position, 1);
                 if (!kUniform)
-                    __builtin_prefetch(param_at_.data() + position);
-                return;
+                    __builtin_prefetch(param_at_.data() + links[k + kPrefetch].position);
             }
-            if (++ahead < spikes.size())
-                ahead_k = in_begin_[spikes[ahead]];
-        }
-    };
-    for (std::size_t k = 0; k < kPrefetch; ++k)
-        prefetch_next();
-
-    for (std::size_t i = 0; i < spikes.size(); ++i) {
-        const std::uint32_t post = spikes[i];
-        if (i + kRangesAhead < spikes.size()) {
-            std::uint32_t next = spikes[i + kRangesAhead];
-            prefetch_range(in_links_.data() + in_begin_[next],
-                           in_begin_[next + 1] - in_begin_[next]);
-        }
-        for (std::uint32_t k = in_begin_[post]; k < in_begin_[post + 1]; ++k) {
-            prefetch_next();
-            const InLink link = in_links_[k];
+            const InLink link = links[k];
             const std::uint32_t param = kUniform ? uniform_word : param_at_[link.position];
             const StdpParams& p = params_[param & kParamMask];
             float w = weight_[link.position];

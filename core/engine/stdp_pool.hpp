@@ -115,6 +115,7 @@ class StdpPool {
     std::vector<std::uint32_t> out_begin_{0};
     std::vector<std::uint32_t> in_begin_{0};
     BigVector<InLink> in_links_;
+    std::vector<InLink> links_scratch_;  // per tick: links of the spiking posts
 
     StdpParamTable params_;
     TraceTable traces_;

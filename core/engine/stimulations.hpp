@@ -18,8 +18,6 @@ class Stimulations {
     // adds each remaining current to input[neuron].
     void expire_and_apply(float dt_ms, float* input);
 
-    std::size_t size() const { return entries_.size(); }
-
   private:
     static constexpr std::uint32_t kNone = 0xffffffffu;
     struct Entry {

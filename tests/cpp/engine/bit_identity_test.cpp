@@ -247,7 +247,8 @@ TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
     random_stimulations(250);
     const float kSteps[] = {1.0f, 0.5f, 0.25f, 2.0f, 0.1f, 1.0f};
     for (int round = 0; round < 16; ++round) {
-        run_and_compare(30, kSteps[round % std::size(kSteps)]);
+        // Some runs are long, so that traces decay far between edits.
+        run_and_compare(round % 5 == 2 ? 150 : 30, kSteps[round % std::size(kSteps)]);
         compare_state();
         // Each kind of edit on about half of the rounds, alone or mixed.
         if (fuzz.chance(0.5))
@@ -260,8 +261,8 @@ TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
             random_edges(80);
         if (fuzz.chance(0.2))
             add_neuron(fuzz.fresh_id());
-        compare_state();
     }
+    compare_state();
     EXPECT_GT(total_spikes, 2000u);
 }
 
@@ -274,7 +275,7 @@ TEST_F(BitIdentity, UniformParameters) {
     random_stimulations(200);
     const float kSteps[] = {1.0f, 0.5f, 2.0f};
     for (int round = 0; round < 6; ++round) {
-        run_and_compare(40, kSteps[round % std::size(kSteps)]);
+        run_and_compare(round == 3 ? 200 : 40, kSteps[round % std::size(kSteps)]);
         compare_state();
         for (int i = 0; i < 50; ++i) {
             set_synapse_param(edge_ids[fuzz.below(edge_ids.size())], "weight",

@@ -50,16 +50,6 @@ TEST(LifNeuron, ConstantInputTrajectory) {
     EXPECT_TRUE(step());  // step 9
 }
 
-TEST(LifNeuron, InputKeepsActingThroughTheCurrentTrace) {
-    LifNeuron n(Uuid{});
-    n.step(ctx_with_dt(1.0f), 10.0f);
-    float after_pulse = n.epsc;
-    EXPECT_EQ(after_pulse, 10.0f * std::exp(-1.0f / 5.0f));
-    n.step(ctx_with_dt(1.0f), 0.0f);
-    EXPECT_EQ(n.epsc, after_pulse * std::exp(-1.0f / 5.0f));
-    EXPECT_GT(n.v, -65.0f);
-}
-
 TEST(LifNeuron, RefractoryEndsAtExactlyZeroAndResetEndsIt) {
     LifNeuron n(Uuid{});
     n.refractory_left = 0.5f;

@@ -1,0 +1,21 @@
+#include "core/models/izhikevich_neuron.hpp"
+
+namespace vorn {
+
+JsonValue IzhikevichNeuron::snapshot() const {
+    JsonObject cfg;
+    cfg.insert_or_assign("a", JsonValue::from_f32(cfg_.a));
+    cfg.insert_or_assign("b", JsonValue::from_f32(cfg_.b));
+    cfg.insert_or_assign("c", JsonValue::from_f32(cfg_.c));
+    cfg.insert_or_assign("d", JsonValue::from_f32(cfg_.d));
+    cfg.insert_or_assign("v_peak", JsonValue::from_f32(cfg_.v_peak));
+    JsonObject o;
+    o.insert_or_assign("id", JsonValue::string(id_.to_string()));
+    o.insert_or_assign("v", JsonValue::from_f32(v_));
+    o.insert_or_assign("u", JsonValue::from_f32(u_));
+    o.insert_or_assign("last_v", JsonValue::from_f32(last_v_));
+    o.insert_or_assign("config", JsonValue(std::move(cfg)));
+    return JsonValue(std::move(o));
+}
+
+}  // namespace vorn
