@@ -53,6 +53,17 @@ PyObject* raise_error(const ParamError& error) {
     return raise_core_error(ErrorClass::Value, error.message());
 }
 
+PyObject* raise_error(const SeedError& error) {
+    return raise_core_error(ErrorClass::Value, error.message());
+}
+
+PyObject* raise_error(const CortexError& error) {
+    if (error.kind() == CortexError::Kind::RandomSource)
+        return raise_with_message(PyExc_RuntimeError, error.message());
+    return raise_core_error(error.is_os_error() ? ErrorClass::Os : ErrorClass::Value,
+                            error.message());
+}
+
 PyObject* raise_value_error(std::string_view message) {
     return raise_core_error(ErrorClass::Value, message);
 }

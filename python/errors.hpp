@@ -7,7 +7,9 @@
 
 #include <string_view>
 
+#include "core/format/cortex_error.hpp"
 #include "core/models/param_error.hpp"
+#include "core/seeds/seed_error.hpp"
 
 namespace vorn::py {
 
@@ -25,6 +27,11 @@ int register_errors();
 // ValueError or a plain OSError whose only argument is the message.
 PyObject* raise_core_error(ErrorClass cls, std::string_view message);
 PyObject* raise_error(const ParamError& error);
+PyObject* raise_error(const SeedError& error);
+// NotADirectory, MissingFile and Io: plain OSError; a failing random source
+// while minting an id: RuntimeError (an environment fault, not a fault of the
+// caller's data or of the disk); every other kind: ValueError.
+PyObject* raise_error(const CortexError& error);
 PyObject* raise_value_error(std::string_view message);
 // PanicException(message): derives from BaseException, so `except Exception`
 // does not swallow it.

@@ -5,7 +5,9 @@
 #include <Python.h>
 
 #include "python/attrs.hpp"
+#include "python/cortex.hpp"
 #include "python/errors.hpp"
+#include "python/seeds.hpp"
 #include "python/sim.hpp"
 
 #ifndef VORN_VERSION
@@ -16,7 +18,7 @@ namespace vorn::py {
 namespace {
 
 constexpr const char kModuleDoc[] =
-    "Spiking-neural-network simulator with a C++ core.\n"
+    "Spiking-neural-network simulator and network store with a C++ core.\n"
     "\n"
     "Importing this module provides the `Sim` class plus `__version__`, a\n"
     "string taken from the package version, so that callers can check what\n"
@@ -46,10 +48,11 @@ int register_version(PyObject* module) {
 }
 
 // Attribute registrations, in the order the attributes appear in __all__.
-// The Cortex class and the seeds submodule take their places after Sim.
 using Register = int (*)(PyObject*);
 constexpr Register kRegistrations[] = {
     register_sim,
+    register_cortex,
+    register_seeds,
     register_version,
 };
 

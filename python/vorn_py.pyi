@@ -1,8 +1,9 @@
-"""Spiking-neural-network simulator with a C++ core."""
+"""Spiking-neural-network simulator and network store with a C++ core."""
 
+from collections.abc import Sequence
 from typing import Any, Final, SupportsFloat, SupportsIndex
 
-__all__ = ["Sim", "__version__"]
+__all__ = ["Sim", "Cortex", "seeds", "__version__"]
 
 __version__: Final[str]
 
@@ -35,3 +36,114 @@ class Sim:
     def n_neurons(self) -> int: ...
     @property
     def n_synapses(self) -> int: ...
+
+class Cortex:
+    """A handle on a network folder; instances come from `open` and `create`."""
+
+    @staticmethod
+    def open(root: str) -> Cortex: ...
+    @staticmethod
+    def create(
+        root: str,
+        name: str,
+        cortex_type: str,
+        now_rfc3339: str,
+        defaults_neuron_kind: str | None = None,
+        defaults_synapse_kind: str | None = None,
+        source_root: str | None = None,
+        hh_config: str | None = None,
+    ) -> Cortex: ...
+    @property
+    def root(self) -> str: ...
+    @property
+    def cortex_type(self) -> str: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def id(self) -> str: ...
+    @property
+    def created_at(self) -> str: ...
+    @property
+    def updated_at(self) -> str: ...
+    def node_ids(self) -> list[str]: ...
+    def list_nodes(self) -> list[str]: ...
+    def edge_ids(self) -> list[str]: ...
+    def list_synapses(self) -> list[str]: ...
+    def n_nodes(self) -> int: ...
+    def n_edges(self) -> int: ...
+    def nodes(self) -> list[tuple[str, str, str | None]]: ...
+    def edges(self) -> list[tuple[str, str, str, float, float, str | None]]: ...
+    def add_neuron(
+        self, label: str = "", kind: str | None = None, node_id: str | None = None
+    ) -> str: ...
+    def add_synapse(
+        self,
+        pre: str,
+        post: str,
+        init_weight: SupportsFloat = 0.5,
+        delay_ms: SupportsFloat | None = None,
+        kind: str | None = None,
+        edge_id: str | None = None,
+    ) -> str: ...
+    def remove_neuron(self, node_id: str) -> int: ...
+    def remove_synapse(self, edge_id: str) -> bool: ...
+    def rename(self, new_name: str, now_rfc3339: str) -> None: ...
+    def save(self) -> None: ...
+    def persist_weights(self, weights: Sequence[tuple[str, SupportsFloat]]) -> None: ...
+    def persist_weights_raw(self, bytes: bytes) -> None: ...
+    def load_weights(self) -> list[tuple[str, float]]: ...
+    def apply_seed(self, seed: seeds.Seed) -> tuple[int, int]: ...
+
+# `seeds` is a submodule object reachable only as an attribute
+# (`from vorn_py import seeds`); it is described here as a namespace class.
+class seeds:
+    __all__: Final[list[str]]
+
+    class Seed:
+        """A generated seed network, held until `Cortex.apply_seed` takes it."""
+
+        @property
+        def n_nodes(self) -> int: ...
+        @property
+        def n_edges(self) -> int: ...
+
+    @staticmethod
+    def random_seed(
+        n: SupportsIndex,
+        p: SupportsFloat,
+        seed: SupportsIndex = 0,
+        weight_lo: SupportsFloat | None = None,
+        weight_hi: SupportsFloat | None = None,
+        delay_ms: SupportsFloat | None = None,
+    ) -> seeds.Seed: ...
+    @staticmethod
+    def ring_seed(
+        n: SupportsIndex,
+        k: SupportsIndex,
+        seed: SupportsIndex = 0,
+        weight_lo: SupportsFloat | None = None,
+        weight_hi: SupportsFloat | None = None,
+        delay_ms: SupportsFloat | None = None,
+    ) -> seeds.Seed: ...
+    @staticmethod
+    def small_world_seed(
+        n: SupportsIndex,
+        k: SupportsIndex,
+        p_rewire: SupportsFloat,
+        seed: SupportsIndex = 0,
+        weight_lo: SupportsFloat | None = None,
+        weight_hi: SupportsFloat | None = None,
+        delay_ms: SupportsFloat | None = None,
+    ) -> seeds.Seed: ...
+    @staticmethod
+    def layered_seed(
+        layers: Sequence[SupportsIndex],
+        seed: SupportsIndex = 0,
+        weight_lo: SupportsFloat | None = None,
+        weight_hi: SupportsFloat | None = None,
+        delay_ms: SupportsFloat | None = None,
+    ) -> seeds.Seed: ...
+    random = random_seed
+    ring = ring_seed
+    small_world = small_world_seed
+    layered = layered_seed

@@ -33,3 +33,29 @@ def test_no_rss_growth_across_many_ticks():
     assert spikes > 100_000, "the network must actually spike"
     # Each leaked spike tuple would cost ~150 bytes: tens of MB in total.
     assert grown < 2 * 1024 * 1024, f"RSS grew by {grown} bytes over {spikes} spikes"
+
+
+@pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer quarantine holds freed memory")
+def test_no_rss_growth_across_cortex_reads_and_seeds(tmp_path):
+    cx = vorn_py.Cortex.create(str(tmp_path / "m.cortex"), "m", "lif", "t")
+    cx.apply_seed(vorn_py.seeds.ring(50, 2))
+    cx.persist_weights([(e, 0.5) for e in cx.edge_ids()])
+
+    def churn(rounds):
+        total = 0
+        for _ in range(rounds):
+            total += len(cx.nodes()) + len(cx.edges()) + len(cx.load_weights())
+            total += vorn_py.seeds.ring(50, 2).n_edges
+            try:
+                cx.add_neuron(node_id=cx.node_ids()[0])
+            except ValueError:
+                total += 1
+        return total
+
+    churn(200)
+    before = rss_bytes()
+    total = churn(2_000)
+    grown = rss_bytes() - before
+    assert total == 2_000 * (50 + 200 + 200 + 200 + 1)
+    # One leaked round (about 650 tuples and a seed) would cost over 50 kB.
+    assert grown < 4 * 1024 * 1024, f"RSS grew by {grown} bytes"

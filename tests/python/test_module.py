@@ -6,17 +6,24 @@ import textwrap
 import vorn_py
 
 
+ALL = ["Sim", "Cortex", "seeds", "__version__"]
+
+
 def test_version_and_all():
     assert vorn_py.__version__ == "0.1.0"
-    assert vorn_py.__all__ == ["Sim", "__version__"]
+    assert vorn_py.__all__ == ALL
     for name in vorn_py.__all__:
         assert hasattr(vorn_py, name)
 
 
+def test_attributes_added_in_order():
+    added = [n for n in vars(vorn_py) if n in ALL]
+    assert added == ALL
+
+
 def test_only_listed_public_attributes():
     public = {n for n in dir(vorn_py) if not n.startswith("_")}
-    assert public == {"Sim"}
-    assert not hasattr(vorn_py, "Cortex")
+    assert public == {"Sim", "Cortex", "seeds"}
     assert not hasattr(vorn_py, "PanicException")
 
 
@@ -39,7 +46,7 @@ def test_second_init_returns_same_module_and_keeps_all():
     finally:
         sys.modules["vorn_py"] = first
     assert again is first
-    assert again.__all__ == ["Sim", "__version__"]
+    assert again.__all__ == ALL
 
 
 def _run_isolated(code: str) -> str:

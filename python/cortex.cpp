@@ -1,0 +1,392 @@
+#include "python/cortex.hpp"
+
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/format/json_reader.hpp"
+#include "python/args.hpp"
+#include "python/attrs.hpp"
+#include "python/cortex_doc.hpp"
+#include "python/cortex_object.hpp"
+#include "python/errors.hpp"
+#include "python/results.hpp"
+
+namespace vorn::py {
+namespace {
+
+using Kw = const char* const[];
+
+PyObject* text_to_py(std::string_view text) {
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+std::optional<std::string> to_owned(const std::optional<std::string_view>& text) {
+    return text ? std::optional<std::string>(std::string(*text)) : std::nullopt;
+}
+
+// A new Cortex object taking over handle, or nullptr with the exception set.
+PyObject* wrap_handle(Cortex&& handle);
+
+// The file system reads a path only up to its first null character, so a root
+// holding one would name a different folder; refuse it before any disk access.
+bool check_root(std::string_view root) {
+    if (root.find('\0') == std::string_view::npos)
+        return true;
+    raise_value_error("root must not contain a null character");
+    return false;
+}
+
+// ---- construction -------------------------------------------------------
+
+void cortex_dealloc(PyObject* self) {
+    CortexObject* cortex = as_cortex(self);
+    cortex->borrow.~BorrowFlag();
+    cortex->handle.~Cortex();
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject* cortex_open(PyObject*, PyObject* args, PyObject* kwargs) {
+    static Kw kw = {"root", nullptr};
+    PyObject* root_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:open", kw, &root_arg))
+        return nullptr;
+    std::string_view root;
+    if (!arg_text(root_arg, "root", root) || !check_root(root))
+        return nullptr;
+    auto opened = Cortex::open(std::string(root));
+    if (!opened)
+        return raise_error(opened.error());
+    return wrap_handle(std::move(*opened));
+}
+
+PyObject* cortex_create(PyObject*, PyObject* args, PyObject* kwargs) {
+    static Kw kw = {"root",
+                    "name",
+                    "cortex_type",
+                    "now_rfc3339",
+                    "defaults_neuron_kind",
+                    "defaults_synapse_kind",
+                    "source_root",
+                    "hh_config",
+                    nullptr};
+    PyObject* a[8] = {};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO|OOOO:create", kw, &a[0], &a[1], &a[2],
+                                     &a[3], &a[4], &a[5], &a[6], &a[7]))
+        return nullptr;
+    std::string_view root, name, cortex_type, now;
+    std::optional<std::string_view> neuron_kind, synapse_kind, source_root, hh_text;
+    if (!arg_text(a[0], "root", root) || !arg_text(a[1], "name", name) ||
+        !arg_text(a[2], "cortex_type", cortex_type) || !arg_text(a[3], "now_rfc3339", now) ||
+        !arg_optional_text(a[4], "defaults_neuron_kind", neuron_kind) ||
+        !arg_optional_text(a[5], "defaults_synapse_kind", synapse_kind) ||
+        !arg_optional_text(a[6], "source_root", source_root) ||
+        !arg_optional_text(a[7], "hh_config", hh_text) || !check_root(root))
+        return nullptr;
+    // Absent kinds and source_root take the store's defaults: the neuron kind
+    // follows cortex_type ("hh" for "hh", else "lif"), the synapse kind is
+    // "stdp" and source_root is the root text.
+    CreateOptions options{
+        .defaults_neuron_kind = to_owned(neuron_kind),
+        .defaults_synapse_kind = to_owned(synapse_kind),
+        .source_root = to_owned(source_root),
+        .hh_config = std::nullopt,
+    };
+    // Parsed before the store runs, so malformed text leaves the disk untouched.
+    if (hh_text) {
+        auto parsed = parse_json_value(*hh_text);
+        if (!parsed)
+            return raise_value_error("hh_config must be JSON: " + parsed.error().message());
+        options.hh_config = std::move(*parsed);
+    }
+    auto created = Cortex::create(std::string(root), std::string(name), std::string(cortex_type),
+                                  std::string(now), std::move(options));
+    if (!created)
+        return raise_error(created.error());
+    return wrap_handle(std::move(*created));
+}
+
+// ---- properties and representation --------------------------------------
+
+// A property getter reading one text field of the handle under a shared borrow.
+template <std::string_view (*Field)(const Cortex&)>
+PyObject* text_property(PyObject* self, void*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return text_to_py(Field(cortex->handle));
+}
+
+std::string_view root_of(const Cortex& c) {
+    return c.root();
+}
+std::string_view type_of(const Cortex& c) {
+    return c.metadata().cortex_type;
+}
+std::string_view name_of(const Cortex& c) {
+    return c.metadata().name;
+}
+std::string_view created_of(const Cortex& c) {
+    return c.metadata().created_at;
+}
+std::string_view updated_of(const Cortex& c) {
+    return c.metadata().updated_at;
+}
+
+PyObject* cortex_get_id(PyObject* self, void*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return id_to_py(cortex->handle.metadata().id);
+}
+
+PyObject* cortex_repr(PyObject* self) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    const Cortex& c = cortex->handle;
+    PyObject* root = text_to_py(c.root());
+    if (root == nullptr)
+        return nullptr;
+    PyObject* repr = PyUnicode_FromFormat("Cortex(root=%U, cortex_type=%s, nodes=%zu, edges=%zu)",
+                                          root, c.metadata().cortex_type.c_str(),
+                                          c.topology().nodes.size(), c.topology().edges.size());
+    Py_DECREF(root);
+    return repr;
+}
+
+// ---- reading the graph --------------------------------------------------
+
+template <typename Items>
+PyObject* id_list(const Items& items) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+    if (list == nullptr)
+        return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* id = id_to_py(items[i].id);
+        if (id == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), id);
+    }
+    return list;
+}
+
+PyObject* cortex_node_ids(PyObject* self, PyObject*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return id_list(cortex->handle.topology().nodes);
+}
+
+PyObject* cortex_edge_ids(PyObject* self, PyObject*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return id_list(cortex->handle.topology().edges);
+}
+
+PyObject* cortex_n_nodes(PyObject* self, PyObject*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return PyLong_FromSize_t(cortex->handle.topology().nodes.size());
+}
+
+PyObject* cortex_n_edges(PyObject* self, PyObject*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return PyLong_FromSize_t(cortex->handle.topology().edges.size());
+}
+
+// The kind text of a spec, or None when the item follows the network default.
+template <typename Spec>
+PyObject* kind_to_py(const std::optional<Spec>& spec) {
+    return spec ? text_to_py(spec->kind) : Py_NewRef(Py_None);
+}
+
+PyObject* node_tuple(const TopologyNode& node) {
+    PyObject* id = id_to_py(node.id);
+    PyObject* label = text_to_py(node.label);
+    PyObject* kind = kind_to_py(node.kind);
+    PyObject* tuple = nullptr;
+    if (id != nullptr && label != nullptr && kind != nullptr)
+        tuple = PyTuple_Pack(3, id, label, kind);
+    Py_XDECREF(id);
+    Py_XDECREF(label);
+    Py_XDECREF(kind);
+    return tuple;
+}
+
+PyObject* edge_tuple(const TopologyEdge& edge) {
+    PyObject* items[6] = {
+        id_to_py(edge.id),
+        id_to_py(edge.pre),
+        id_to_py(edge.post),
+        PyFloat_FromDouble(edge.init_weight),
+        PyFloat_FromDouble(edge.delay_ms),
+        kind_to_py(edge.kind),
+    };
+    PyObject* tuple = nullptr;
+    bool complete = true;
+    for (PyObject* item : items)
+        complete = complete && item != nullptr;
+    if (complete)
+        tuple = PyTuple_Pack(6, items[0], items[1], items[2], items[3], items[4], items[5]);
+    for (PyObject* item : items)
+        Py_XDECREF(item);
+    return tuple;
+}
+
+template <typename Items, typename MakeTuple>
+PyObject* tuple_list(const Items& items, MakeTuple make_tuple) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+    if (list == nullptr)
+        return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* tuple = make_tuple(items[i]);
+        if (tuple == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), tuple);
+    }
+    return list;
+}
+
+PyObject* cortex_nodes(PyObject* self, PyObject*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return tuple_list(cortex->handle.topology().nodes, node_tuple);
+}
+
+PyObject* cortex_edges(PyObject* self, PyObject*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    return tuple_list(cortex->handle.topology().edges, edge_tuple);
+}
+
+// ---- folder-level operations -------------------------------------------
+
+PyObject* cortex_rename(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static Kw kw = {"new_name", "now_rfc3339", nullptr};
+    PyObject* name_arg = nullptr;
+    PyObject* now_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:rename", kw, &name_arg, &now_arg))
+        return nullptr;
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_exclusive(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    std::string_view name;
+    std::string_view now;
+    if (!arg_text(name_arg, "new_name", name) || !arg_text(now_arg, "now_rfc3339", now))
+        return nullptr;
+    auto renamed = cortex->handle.rename(std::string(name), std::string(now));
+    if (!renamed)
+        return raise_error(renamed.error());
+    Py_RETURN_NONE;
+}
+
+PyObject* cortex_save(PyObject* self, PyObject*) {
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    auto saved = cortex->handle.save();
+    if (!saved)
+        return raise_error(saved.error());
+    Py_RETURN_NONE;
+}
+
+// ---- type object --------------------------------------------------------
+
+constexpr int kVarKw = METH_VARARGS | METH_KEYWORDS;
+
+PyMethodDef kCortexMethods[] = {
+    {"open", as_cfunction(cortex_open), kVarKw | METH_STATIC, kCortexOpenDoc},
+    {"create", as_cfunction(cortex_create), kVarKw | METH_STATIC, kCortexCreateDoc},
+    {"node_ids", as_cfunction(cortex_node_ids), METH_NOARGS, "node_ids($self)\n--\n\n"},
+    {"list_nodes", as_cfunction(cortex_node_ids), METH_NOARGS, "list_nodes($self)\n--\n\n"},
+    {"edge_ids", as_cfunction(cortex_edge_ids), METH_NOARGS, "edge_ids($self)\n--\n\n"},
+    {"list_synapses", as_cfunction(cortex_edge_ids), METH_NOARGS, "list_synapses($self)\n--\n\n"},
+    {"n_nodes", as_cfunction(cortex_n_nodes), METH_NOARGS, "n_nodes($self)\n--\n\n"},
+    {"n_edges", as_cfunction(cortex_n_edges), METH_NOARGS, "n_edges($self)\n--\n\n"},
+    {"nodes", as_cfunction(cortex_nodes), METH_NOARGS, kCortexNodesDoc},
+    {"edges", as_cfunction(cortex_edges), METH_NOARGS, kCortexEdgesDoc},
+    {"add_neuron", as_cfunction(cortex_add_neuron), kVarKw, kCortexAddNeuronDoc},
+    {"add_synapse", as_cfunction(cortex_add_synapse), kVarKw, kCortexAddSynapseDoc},
+    {"remove_neuron", as_cfunction(cortex_remove_neuron), kVarKw, kCortexRemoveNeuronDoc},
+    {"remove_synapse", as_cfunction(cortex_remove_synapse), kVarKw,
+     "remove_synapse($self, edge_id)\n--\n\n"},
+    {"rename", as_cfunction(cortex_rename), kVarKw, "rename($self, new_name, now_rfc3339)\n--\n\n"},
+    {"save", as_cfunction(cortex_save), METH_NOARGS, "save($self)\n--\n\n"},
+    {"persist_weights", as_cfunction(cortex_persist_weights), kVarKw, kCortexPersistWeightsDoc},
+    {"persist_weights_raw", as_cfunction(cortex_persist_weights_raw), kVarKw,
+     kCortexPersistWeightsRawDoc},
+    {"load_weights", as_cfunction(cortex_load_weights), METH_NOARGS, kCortexLoadWeightsDoc},
+    {"apply_seed", as_cfunction(cortex_apply_seed), kVarKw, kCortexApplySeedDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kCortexGetSet[] = {
+    {"root", text_property<root_of>, nullptr, nullptr, nullptr},
+    {"cortex_type", text_property<type_of>, nullptr, nullptr, nullptr},
+    {"name", text_property<name_of>, nullptr, nullptr, nullptr},
+    {"id", cortex_get_id, nullptr, nullptr, nullptr},
+    {"created_at", text_property<created_of>, nullptr, nullptr, nullptr},
+    {"updated_at", text_property<updated_of>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// clang-format off
+PyTypeObject kCortexType = {
+    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0)
+    .tp_name = "vorn_py.Cortex",
+    .tp_basicsize = sizeof(CortexObject),
+    .tp_itemsize = 0,
+    .tp_dealloc = cortex_dealloc,
+    .tp_repr = cortex_repr,
+    .tp_flags = Py_TPFLAGS_DEFAULT,
+    .tp_doc = kCortexDoc,
+    .tp_methods = kCortexMethods,
+    .tp_getset = kCortexGetSet,
+    .tp_new = no_constructor,
+};
+// clang-format on
+
+PyObject* wrap_handle(Cortex&& handle) {
+    PyObject* self = kCortexType.tp_alloc(&kCortexType, 0);
+    if (self == nullptr)
+        return nullptr;
+    CortexObject* cortex = as_cortex(self);
+    new (&cortex->handle) Cortex(std::move(handle));
+    new (&cortex->borrow) BorrowFlag();
+    return self;
+}
+
+}  // namespace
+
+int register_cortex(PyObject* module) {
+    if (PyType_Ready(&kCortexType) < 0)
+        return -1;
+    return add_attribute(module, "Cortex", reinterpret_cast<PyObject*>(&kCortexType));
+}
+
+}  // namespace vorn::py
