@@ -59,9 +59,13 @@ PyObject* raise_error(const SeedError& error) {
 
 PyObject* raise_error(const CortexError& error) {
     if (error.kind() == CortexError::Kind::RandomSource)
-        return raise_with_message(PyExc_RuntimeError, error.message());
+        return raise_random_source_error(error.message());
     return raise_core_error(error.is_os_error() ? ErrorClass::Os : ErrorClass::Value,
                             error.message());
+}
+
+PyObject* raise_random_source_error(std::string_view message) {
+    return raise_with_message(PyExc_RuntimeError, message);
 }
 
 PyObject* raise_value_error(std::string_view message) {

@@ -33,6 +33,8 @@ PyObject* raise_error(const SeedError& error);
 // caller's data or of the disk); every other kind: ValueError.
 PyObject* raise_error(const CortexError& error);
 PyObject* raise_value_error(std::string_view message);
+// RuntimeError for a random source that failed while an id was minted.
+PyObject* raise_random_source_error(std::string_view message);
 // PanicException(message): derives from BaseException, so `except Exception`
 // does not swallow it.
 PyObject* raise_panic(std::string_view message);

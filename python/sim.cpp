@@ -37,11 +37,12 @@ SimObject* as_sim(PyObject* self) {
 
 using Kw = const char* const[];
 
-// A fresh version-4 id from the operating system's random source.
+// A fresh version-4 id from the operating system's random source. A failing
+// source is a fault of the environment, raised as RuntimeError like Cortex does.
 std::optional<Uuid> mint_id() {
     auto fresh = Uuid::random_v4();
     if (!fresh) {
-        raise_core_error(ErrorClass::Os, fresh.error());
+        raise_random_source_error(fresh.error());
         return std::nullopt;
     }
     return *fresh;
