@@ -10,6 +10,7 @@
 
 #include "core/engine/synapse_config.hpp"
 #include "core/engine/synapse_model.hpp"
+#include "core/models/decay.hpp"
 
 namespace vorn {
 
@@ -43,8 +44,7 @@ class PlasticSynapse final : public SynapseModel {
     PlasticSynapse(const Uuid& id, const Uuid& pre, const Uuid& post,
                    const PlasticSynapseConfig& cfg, float weight);
 
-    // exp(-dt / tau) in single precision, the decay every update applies.
-    static float decay_factor(float dt_ms, float tau_ms) { return std::exp(-dt_ms / tau_ms); }
+    // The decay factors one update of dt_ms applies (decay_factor per tau).
     PlasticDecays decays(float dt_ms) const {
         return {decay_factor(dt_ms, cfg_.tau_plus_ms), decay_factor(dt_ms, cfg_.tau_minus_ms),
                 decay_factor(dt_ms, cfg_.tau_eligibility_ms), decay_factor(dt_ms, cfg_.tau_tag_ms)};
