@@ -10,7 +10,7 @@ DT_MS = 0.1
 DURATION_MS = 200.0
 STEP_ON_MS = 20.0
 STEP_MS = 150.0
-CURRENT = 15.0  # the same input for every model
+CURRENT = 25.0  # the same input for every model
 
 MODELS = {
     "lif": None,
