@@ -15,12 +15,12 @@ std::uint32_t PlasticPool::add(const Uuid& edge_id, const Uuid& pre_id, const Uu
 }
 
 void PlasticPool::update(const StepContext& ctx, const std::uint8_t* spiked) {
-    // Synapses nearly always share their time constants, so each memo calls
-    // expf about once per tick; the factors equal the synapse's own decays().
-    DecayMemo pre_decay(ctx.dt_ms);
-    DecayMemo post_decay(ctx.dt_ms);
-    DecayMemo eligibility_decay(ctx.dt_ms);
-    DecayMemo tag_decay(ctx.dt_ms);
+    // expf once per distinct time constant of each trace per tick; the
+    // factors equal the synapse's own decays().
+    DecayCache pre_decay(ctx.dt_ms);
+    DecayCache post_decay(ctx.dt_ms);
+    DecayCache eligibility_decay(ctx.dt_ms);
+    DecayCache tag_decay(ctx.dt_ms);
     SynapseStepContext c{ctx, false, false};
     for (std::size_t k = 0; k < items_.size(); ++k) {
         PlasticSynapse& s = items_[k];

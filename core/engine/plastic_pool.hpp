@@ -1,7 +1,7 @@
 #pragma once
 // PlasticPool: every plastic synapse of an engine, stored contiguously in
 // creation order with the dense indices of its endpoints, updated every tick
-// with decay factors shared by all synapses of equal time constants.
+// with decay factors computed once per distinct time constant.
 
 #include <cstdint>
 #include <vector>
