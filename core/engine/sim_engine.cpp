@@ -41,13 +41,16 @@ struct SimEngine::Impl {
     std::unordered_set<std::uint64_t> connected_pairs;             // pre index << 32 | post index
     std::unordered_map<Uuid, std::uint32_t, UuidHash> first_edge;  // edge id -> first index
 
-    // Per post neuron: refs of its synapses in creation order, the pre of
-    // the newest one, and whether all of them are STDP with pre indices
-    // ascending along that order ("direct"), which lets delivery be summed
-    // while walking the spiking pre neurons. Other posts sum literally.
+    // Per post neuron: refs of its synapses in creation order and the pre
+    // of the newest one. Delivery to a post is summed while walking the
+    // synapses when that walk meets them in creation order: "direct" posts
+    // receive only STDP synapses with pre indices ascending along creation
+    // order (walked by pre), "plastic_only" posts only plastic synapses
+    // (walked by slot). The remaining, indirect posts sum literally.
     std::vector<std::vector<std::uint32_t>> incoming;
     std::vector<std::uint32_t> newest_pre;
     std::vector<std::uint8_t> direct;
+    std::vector<std::uint8_t> plastic_only;
     std::vector<std::uint32_t> indirect_posts;
 
     // Per neuron, rebuilt each tick.
@@ -70,17 +73,21 @@ struct SimEngine::Impl {
     StdpSynapse stdp_synapse(std::uint32_t slot) const {
         return stdp.get(slot, neurons.id(stdp.pre(slot)), neurons.id(stdp.post(slot)));
     }
+    PlasticSynapse plastic_synapse(std::uint32_t slot) const {
+        return plastic.get(slot, neurons.id(plastic.pre(slot)), neurons.id(plastic.post(slot)));
+    }
     Uuid synapse_id(std::uint32_t index) const {
         std::uint32_t ref = refs[index];
-        return is_plastic(ref) ? plastic.at(slot_of(ref)).id() : stdp.id(ref);
+        return is_plastic(ref) ? plastic.id(slot_of(ref)) : stdp.id(ref);
     }
     float synapse_weight(std::uint32_t index) const {
         std::uint32_t ref = refs[index];
-        return is_plastic(ref) ? plastic.at(slot_of(ref)).weight() : stdp.weight(ref);
+        return is_plastic(ref) ? plastic.weight(slot_of(ref)) : stdp.weight(ref);
     }
     JsonValue synapse_params(std::uint32_t index) const {
         std::uint32_t ref = refs[index];
-        return is_plastic(ref) ? plastic.at(slot_of(ref)).params() : stdp_synapse(ref).params();
+        return is_plastic(ref) ? plastic_synapse(slot_of(ref)).params()
+                               : stdp_synapse(ref).params();
     }
     std::expected<JsonValue, ParamError> set_synapse_param(std::uint32_t index,
                                                            std::string_view key,
@@ -98,6 +105,7 @@ std::optional<std::uint32_t> SimEngine::Impl::add_neuron(const Uuid& id,
         incoming.resize(n);
         newest_pre.resize(n, 0);
         direct.resize(n, 1);
+        plastic_only.resize(n, 0);
         input.resize(n, 0.0f);
         pending.resize(n, 0.0f);
         spiked.resize(n, 0);
@@ -107,22 +115,26 @@ std::optional<std::uint32_t> SimEngine::Impl::add_neuron(const Uuid& id,
 
 void SimEngine::Impl::add_synapse(const Uuid& edge_id, std::uint32_t pre, std::uint32_t post,
                                   const SynapseConfig& config, float weight) {
+    std::vector<std::uint32_t>& in = incoming[post];
     std::uint32_t ref;
     bool literal_sum;
     if (const auto* cfg = std::get_if<PlasticSynapseConfig>(&config)) {
-        ref = kPlasticRef |
-              plastic.add(edge_id, neurons.id(pre), neurons.id(post), pre, post, *cfg, weight);
-        literal_sum = true;
+        ref = kPlasticRef | plastic.add(edge_id, pre, post, *cfg, weight);
+        if (in.empty()) {
+            direct[post] = 0;
+            plastic_only[post] = 1;
+        }
+        literal_sum = !plastic_only[post];
     } else {
         ref = stdp.add(edge_id, pre, post, weight);
-        literal_sum = !incoming[post].empty() && pre < newest_pre[post];
+        literal_sum = plastic_only[post] || (!in.empty() && pre < newest_pre[post]);
     }
     auto index = static_cast<std::uint32_t>(refs.size());
     refs.push_back(ref);
     first_edge.try_emplace(edge_id, index);
-    std::vector<std::uint32_t>& in = incoming[post];
-    if (literal_sum && direct[post]) {
+    if (literal_sum && (direct[post] || plastic_only[post])) {
         direct[post] = 0;
+        plastic_only[post] = 0;
         indirect_posts.push_back(post);
     }
     in.push_back(ref);
@@ -152,6 +164,7 @@ void SimEngine::Impl::apply_synaptic_input() {
     if (!pending_valid) {
         std::fill(pending.begin(), pending.end(), 0.0f);
         stdp.deliver(spikes, direct.data(), pending.data());
+        plastic.deliver(spiked.data(), plastic_only.data(), pending.data());
         compute_indirect_delivery();
         pending_valid = true;
     }
@@ -161,7 +174,7 @@ void SimEngine::Impl::apply_synaptic_input() {
     }
 }
 
-// Posts with plastic input or STDP synapses out of pre order: a sum in
+// Posts with both kinds of input or STDP synapses out of pre order: a sum in
 // creation order across kinds. A synapse whose pre did not spike adds +0.0
 // and is skipped.
 void SimEngine::Impl::compute_indirect_delivery() {
@@ -190,7 +203,7 @@ void SimEngine::Impl::step_neurons(const StepContext& ctx) {
 void SimEngine::Impl::apply_plasticity(const StepContext& ctx) {
     std::fill(pending.begin(), pending.end(), 0.0f);
     stdp.update(ctx.dt_ms, spiked.data(), spikes, direct.data(), pending.data());
-    plastic.update(ctx, spiked.data());
+    plastic.update(ctx, spiked.data(), plastic_only.data(), pending.data());
     compute_indirect_delivery();
     pending_valid = true;
 }
@@ -201,7 +214,10 @@ std::expected<JsonValue, ParamError> SimEngine::Impl::set_synapse_param(std::uin
     std::uint32_t ref = refs[index];
     std::expected<JsonValue, ParamError> result;
     if (is_plastic(ref)) {
-        result = plastic.at(slot_of(ref)).set_param(key, value);
+        PlasticSynapse syn = plastic_synapse(slot_of(ref));
+        result = syn.set_param(key, value);
+        if (result)
+            plastic.put(slot_of(ref), syn);
     } else {
         StdpSynapse syn = stdp_synapse(ref);
         result = syn.set_param(key, value);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <random>
+#include <set>
 
 #include "tests/cpp/engine/reference_engine.hpp"
 
@@ -129,7 +130,10 @@ class BitIdentity : public ::testing::Test {
   protected:
     void add_edge(const Uuid& edge, const Uuid& pre, const Uuid& post, float weight) {
         SynapseConfig config = StdpConfig{};
-        if (fuzz.chance(plastic_share))
+        // Posts meant for plastic input get an STDP synapse only rarely,
+        // which turns them into posts with both kinds.
+        const bool plastic_post = plastic_posts.contains(post) && !fuzz.chance(0.02);
+        if (plastic_post || fuzz.chance(plastic_share))
             config = plastic_config(fuzz);
         engine.add_edge(edge, pre, post, config, weight);
         ref.add_edge(edge, pre, post, weight, config);
@@ -329,7 +333,8 @@ class BitIdentity : public ::testing::Test {
         }
     }
 
-    double plastic_share = 0.0;  // chance that a new edge is plastic
+    double plastic_share = 0.0;    // chance that a new edge is plastic
+    std::set<Uuid> plastic_posts;  // posts whose new edges are plastic
     Fuzz fuzz{20261206};
     SimEngine engine;
     testing::ReferenceEngine ref;
@@ -343,8 +348,11 @@ class BitIdentity : public ::testing::Test {
 // and pulses) so that modulated weight changes run.
 TEST_F(BitIdentity, MixedModelsAndModulatedPlasticity) {
     plastic_share = 0.35;
-    for (std::size_t i = 0; i < 150; ++i)
+    for (std::size_t i = 0; i < 150; ++i) {
         add_neuron(fuzz.fresh_id(), model_config(i));
+        if (fuzz.chance(0.3))
+            plastic_posts.insert(node_ids.back());
+    }
     for (std::size_t i = 0; i < node_ids.size(); ++i) {
         for (std::size_t j = 0; j < node_ids.size(); ++j) {
             if (fuzz.chance(0.04))
