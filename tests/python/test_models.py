@@ -266,14 +266,3 @@ def test_modulator_argument_errors(sim):
     sim.tick(1.0)
     assert sim.modulator_levels() == [0.0, 0.0, 0.0, 0.0]
 
-
-def test_new_methods_have_text_signatures():
-    import vorn_py
-
-    assert vorn_py.Sim.add_model_neuron.__text_signature__ == (
-        "($self, kind, config=None, node_id=None)"
-    )
-    assert vorn_py.Sim.add_plastic_edge.__text_signature__ == (
-        "($self, pre, post, config, weight=0.5, edge_id=None)"
-    )
-    assert vorn_py.Sim.modulator_levels.__text_signature__ == "($self)"
