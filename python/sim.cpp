@@ -17,36 +17,13 @@
 #include "python/errors.hpp"
 #include "python/results.hpp"
 #include "python/sim_doc.hpp"
+#include "python/sim_models.hpp"
+#include "python/sim_object.hpp"
 
 namespace vorn::py {
 namespace {
 
-struct SimObject {
-    PyObject ob_base;
-    SimEngine engine;
-    BorrowFlag borrow;
-    // Reused by tick() so that a tick allocates nothing on the C++ side.
-    std::vector<SpikeEvent> scratch;
-    // Id strs of spiking neurons by dense index, shared by every spike tuple.
-    std::vector<PyObject*> id_strings;
-};
-
-SimObject* as_sim(PyObject* self) {
-    return reinterpret_cast<SimObject*>(self);
-}
-
 using Kw = const char* const[];
-
-// A fresh version-4 id from the operating system's random source. A failing
-// source is a fault of the environment, raised as RuntimeError like Cortex does.
-std::optional<Uuid> mint_id() {
-    auto fresh = Uuid::random_v4();
-    if (!fresh) {
-        raise_random_source_error(fresh.error());
-        return std::nullopt;
-    }
-    return *fresh;
-}
 
 // ---- construction -------------------------------------------------------
 
@@ -415,6 +392,15 @@ PyMethodDef kSimMethods[] = {
      "set_node_param($self, node_id, key, value)\n--\n\n"},
     {"set_synapse_param", as_cfunction(sim_set_synapse_param), METH_VARARGS | METH_KEYWORDS,
      "set_synapse_param($self, edge_id, key, value)\n--\n\n"},
+    {"add_model_neuron", as_cfunction(sim_add_model_neuron), METH_VARARGS | METH_KEYWORDS,
+     kAddModelNeuronDoc},
+    {"add_plastic_edge", as_cfunction(sim_add_plastic_edge), METH_VARARGS | METH_KEYWORDS,
+     kAddPlasticEdgeDoc},
+    {"set_modulator_base", as_cfunction(sim_set_modulator_base), METH_VARARGS | METH_KEYWORDS,
+     kSetModulatorBaseDoc},
+    {"add_modulator_pulse", as_cfunction(sim_add_modulator_pulse), METH_VARARGS | METH_KEYWORDS,
+     kAddModulatorPulseDoc},
+    {"modulator_levels", as_cfunction(sim_modulator_levels), METH_NOARGS, kModulatorLevelsDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

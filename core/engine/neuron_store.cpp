@@ -17,13 +17,13 @@ constexpr std::size_t pool_number() {
     }
 }
 
-// Any model: its own step, called without virtual dispatch (models are final).
+// Any other model: its non-virtual step_impl.
 template <class Model>
 void step_pool(NeuronPool<Model>& pool, const StepContext& ctx, const float* input,
                std::uint8_t* spiked) {
     for (std::size_t k = 0; k < pool.items.size(); ++k) {
         std::uint32_t n = pool.node[k];
-        spiked[n] = pool.items[k].step(ctx, input[n]) ? 1 : 0;
+        spiked[n] = pool.items[k].step_impl(ctx.dt_ms, input[n]) ? 1 : 0;
     }
 }
 

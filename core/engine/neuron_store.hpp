@@ -9,6 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/models/adex_neuron.hpp"
+#include "core/models/hh_neuron.hpp"
+#include "core/models/izhikevich_neuron.hpp"
 #include "core/models/lif_neuron.hpp"
 #include "core/models/neuron_config.hpp"
 #include "core/models/step_context.hpp"
@@ -21,6 +24,15 @@ namespace vorn {
 inline LifNeuron make_neuron(const Uuid& id, const LifConfig&) {
     return LifNeuron(id);
 }
+inline HhNeuron make_neuron(const Uuid& id, const HhConfig& cfg) {
+    return HhNeuron(id, cfg);
+}
+inline IzhikevichNeuron make_neuron(const Uuid& id, const IzhikevichConfig& cfg) {
+    return IzhikevichNeuron(id, cfg);
+}
+inline AdExNeuron make_neuron(const Uuid& id, const AdExConfig& cfg) {
+    return AdExNeuron(id, cfg);
+}
 
 template <class Model>
 struct NeuronPool {
@@ -28,7 +40,8 @@ struct NeuronPool {
     std::vector<std::uint32_t> node;  // engine index of each item
 };
 
-using NeuronPools = std::tuple<NeuronPool<LifNeuron>>;
+using NeuronPools = std::tuple<NeuronPool<LifNeuron>, NeuronPool<HhNeuron>,
+                               NeuronPool<IzhikevichNeuron>, NeuronPool<AdExNeuron>>;
 
 class NeuronStore {
   public:

@@ -79,7 +79,7 @@ std::expected<void, ParamError> validate_plastic_config(const PlasticSynapseConf
 PlasticSynapse::PlasticSynapse(const Uuid& id, const Uuid& pre, const Uuid& post,
                                const PlasticSynapseConfig& cfg, float weight)
     : id_(id), pre_(pre), post_(post), cfg_(cfg) {
-    s_.weight = clamp_weight(weight);
+    s_.weight = clamp_weight(cfg_, weight);
 }
 
 JsonValue PlasticSynapse::snapshot() const {
@@ -132,7 +132,7 @@ std::expected<JsonValue, ParamError> PlasticSynapse::set_param(std::string_view 
             }
             cfg_.w_max = *f;
         }
-        s_.weight = clamp_weight(s_.weight);
+        s_.weight = clamp_weight(cfg_, s_.weight);
         return snapshot();
     }
     for (const StateParam& p : kStateParams) {

@@ -10,6 +10,7 @@
 
 #include "core/engine/synapse_config.hpp"
 #include "core/engine/synapse_model.hpp"
+#include "core/models/decay.hpp"
 
 namespace vorn {
 
@@ -42,9 +43,13 @@ class PlasticSynapse final : public SynapseModel {
     // [w_min, w_max]. Requires cfg.w_min <= cfg.w_max.
     PlasticSynapse(const Uuid& id, const Uuid& pre, const Uuid& post,
                    const PlasticSynapseConfig& cfg, float weight);
+    // A synapse with this exact state, as a pool that stores the parts
+    // apart hands it out.
+    PlasticSynapse(const Uuid& id, const Uuid& pre, const Uuid& post,
+                   const PlasticSynapseConfig& cfg, const PlasticState& state)
+        : id_(id), pre_(pre), post_(post), cfg_(cfg), s_(state) {}
 
-    // exp(-dt / tau) in single precision, the decay every update applies.
-    static float decay_factor(float dt_ms, float tau_ms) { return std::exp(-dt_ms / tau_ms); }
+    // The decay factors one update of dt_ms applies (decay_factor per tau).
     PlasticDecays decays(float dt_ms) const {
         return {decay_factor(dt_ms, cfg_.tau_plus_ms), decay_factor(dt_ms, cfg_.tau_minus_ms),
                 decay_factor(dt_ms, cfg_.tau_eligibility_ms), decay_factor(dt_ms, cfg_.tau_tag_ms)};
@@ -53,8 +58,12 @@ class PlasticSynapse final : public SynapseModel {
     // One tick of plasticity with externally computed decay factors; gives
     // bit-identical results to update() when they equal decays(dt).
     void update_with(const SynapseStepContext& c, const PlasticDecays& d) {
-        PlasticState& s = s_;
-        const PlasticSynapseConfig& p = cfg_;
+        advance(cfg_, s_, c, d);
+    }
+
+    // update_with on a configuration and state held elsewhere.
+    static void advance(const PlasticSynapseConfig& p, PlasticState& s, const SynapseStepContext& c,
+                        const PlasticDecays& d) {
         const float dt = c.ctx.dt_ms;
 
         s.pre_trace *= d.pre;
@@ -71,7 +80,7 @@ class PlasticSynapse final : public SynapseModel {
             s.post_trace += 1.0f;
         }
 
-        modulated_change(c.ctx.level0);
+        modulated_change(p, s, c.ctx.level0);
 
         const float dt_s = dt / 1000.0f;
         const float r = (dt_s > 0.0f && c.post_spiked) ? 1.0f / dt_s : 0.0f;
@@ -80,8 +89,8 @@ class PlasticSynapse final : public SynapseModel {
 
         if (p.homeostatic_rate != 0.0f) {
             s.weight = clamp_weight(
-                s.weight * (1.0f + dt_s * (p.homeostatic_rate *
-                                           (p.target_post_rate_hz - s.observed_post_rate_hz))));
+                p, s.weight * (1.0f + dt_s * (p.homeostatic_rate *
+                                              (p.target_post_rate_hz - s.observed_post_rate_hz))));
         }
     }
 
@@ -89,7 +98,7 @@ class PlasticSynapse final : public SynapseModel {
     Uuid pre_id() const override { return pre_; }
     Uuid post_id() const override { return post_; }
     float weight() const override { return s_.weight; }
-    void set_weight(float w) override { s_.weight = clamp_weight(w); }
+    void set_weight(float w) override { s_.weight = clamp_weight(cfg_, w); }
     const char* kind() const override { return "plastic-synapse"; }
     float synaptic_current(bool pre_spiked_last_tick) const override {
         return pre_spiked_last_tick ? s_.weight * cfg_.g_syn : 0.0f;
@@ -104,21 +113,19 @@ class PlasticSynapse final : public SynapseModel {
 
   private:
     // Raises below w_min first, then lowers above w_max; NaN passes through.
-    float clamp_weight(float w) const {
-        if (w < cfg_.w_min) {
-            w = cfg_.w_min;
+    static float clamp_weight(const PlasticSynapseConfig& p, float w) {
+        if (w < p.w_min) {
+            w = p.w_min;
         }
-        if (w > cfg_.w_max) {
-            w = cfg_.w_max;
+        if (w > p.w_max) {
+            w = p.w_max;
         }
         return w;
     }
 
     // Moves the weight by the eligibility trace when the modulator level m
     // lies outside [-threshold, threshold]; the unclamped size goes to the tag.
-    void modulated_change(float m) {
-        PlasticState& s = s_;
-        const PlasticSynapseConfig& p = cfg_;
+    static void modulated_change(const PlasticSynapseConfig& p, PlasticState& s, float m) {
         const float theta = p.dopamine_threshold;
         float d;
         if (m > theta) {
@@ -132,7 +139,7 @@ class PlasticSynapse final : public SynapseModel {
             return;
         }
         const float delta = d * (s.eligibility_trace * p.learning_rate) * p.dopamine_gain;
-        s.weight = clamp_weight(s.weight + delta);
+        s.weight = clamp_weight(p, s.weight + delta);
         s.tag += std::fabs(delta);
         s.eligibility_trace *= p.post_consolidation_decay;
     }

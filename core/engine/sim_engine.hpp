@@ -42,8 +42,9 @@ class SimEngine {
 
     // No-op when the id is present already.
     void add_neuron(const Uuid& id, const NeuronConfig& config);
-    // No-op for self-edges and already connected (pre, post) pairs; missing
-    // endpoints become default LIF neurons.
+    // No-op for self-edges and already connected (pre, post) pairs, whatever
+    // the kinds; missing endpoints become default LIF neurons. A plastic
+    // config must satisfy w_min <= w_max (validate_plastic_config).
     void add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post,
                   const SynapseConfig& config, float weight);
     // Ignored for unknown ids; replaces any stimulation in flight.

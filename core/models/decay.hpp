@@ -1,9 +1,11 @@
 #pragma once
 // Exponential decay factors of the tick: exp(-dt / tau) in single precision,
-// and a memo that evaluates it once per distinct tau within one tick.
+// and memos that evaluate it once per distinct tau within one tick.
 
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace vorn {
@@ -34,6 +36,42 @@ class DecayMemo {
     bool valid_ = false;
     std::uint32_t tau_bits_ = 0;
     float factor_ = 0.0f;
+};
+
+// Remembers up to kWays (tau, factor) pairs for a fixed dt, checking the
+// last one used first: items whose taus alternate among a few values still
+// call expf once per distinct tau. Beyond kWays values it computes directly.
+class DecayCache {
+  public:
+    explicit DecayCache(float dt_ms) : dt_ms_(dt_ms) {}
+
+    float operator()(float tau_ms) {
+        const std::uint32_t bits = std::bit_cast<std::uint32_t>(tau_ms);
+        if (count_ > 0 && tau_bits_[last_] == bits)
+            return factor_[last_];
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (tau_bits_[i] == bits) {
+                last_ = i;
+                return factor_[i];
+            }
+        }
+        const float factor = decay_factor(dt_ms_, tau_ms);
+        if (count_ < kWays) {
+            tau_bits_[count_] = bits;
+            factor_[count_] = factor;
+            last_ = count_++;
+        }
+        return factor;
+    }
+
+  private:
+    static constexpr std::size_t kWays = 8;
+
+    float dt_ms_;
+    std::size_t count_ = 0;
+    std::size_t last_ = 0;
+    std::array<std::uint32_t, kWays> tau_bits_{};
+    std::array<float, kWays> factor_{};
 };
 
 }  // namespace vorn

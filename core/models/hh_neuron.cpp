@@ -109,6 +109,21 @@ std::expected<void, ParamError> validate_hh_config(const HhConfig& cfg) {
     return {};
 }
 
+std::expected<Integrator, ParamError> coerce_integrator(const JsonValue& value) {
+    if (!value.is_string()) {
+        return std::unexpected(
+            ParamError::wrong_type(std::string(kIntegratorKey), "string \"euler\" or \"rk4\""));
+    }
+    const std::string& name = value.as_string();
+    if (name == "euler") {
+        return Integrator::Euler;
+    }
+    if (name == "rk4") {
+        return Integrator::Rk4;
+    }
+    return std::unexpected(unknown_integrator(name));
+}
+
 HhNeuron::HhNeuron(const Uuid& id, const HhConfig& cfg) : id_(id), cfg_(cfg) {
     reset();
 }
@@ -199,18 +214,11 @@ std::expected<JsonValue, ParamError> HhNeuron::set_param(std::string_view key,
         }
     }
     if (key == kIntegratorKey) {
-        if (!value.is_string()) {
-            return std::unexpected(
-                ParamError::wrong_type(std::string(key), "string \"euler\" or \"rk4\""));
+        auto integrator = coerce_integrator(value);
+        if (!integrator) {
+            return std::unexpected(std::move(integrator.error()));
         }
-        const std::string& name = value.as_string();
-        if (name == "euler") {
-            cfg_.integrator = Integrator::Euler;
-        } else if (name == "rk4") {
-            cfg_.integrator = Integrator::Rk4;
-        } else {
-            return std::unexpected(unknown_integrator(name));
-        }
+        cfg_.integrator = *integrator;
         return snapshot();
     }
     return std::unexpected(ParamError::unknown(std::string(key)));

@@ -17,6 +17,10 @@ namespace vorn {
 // enforces for it, in field order; the error of the first bad field.
 std::expected<void, ParamError> validate_hh_config(const HhConfig& cfg);
 
+// The integrator named by a JSON string "euler" or "rk4"; otherwise the
+// "integrator" error set_param reports.
+std::expected<Integrator, ParamError> coerce_integrator(const JsonValue& value);
+
 class HhNeuron final : public NeuronModel {
   public:
     // State at the resting steady state of cfg.v_rest.

@@ -12,6 +12,8 @@ std::string ParamError::message() const {
             return "parameter '" + key + "' out of range: " + detail;
         case Kind::NotSettable:
             return "parameter '" + key + "' cannot be set right now: " + detail;
+        case Kind::Missing:
+            return "missing parameter '" + key + "'";
     }
     return {};
 }

@@ -6,7 +6,7 @@
 namespace vorn {
 
 struct ParamError {
-    enum class Kind { UnknownParameter, WrongType, OutOfRange, NotSettable };
+    enum class Kind { UnknownParameter, WrongType, OutOfRange, NotSettable, Missing };
 
     Kind kind;
     std::string key;
@@ -25,6 +25,8 @@ struct ParamError {
     static ParamError not_settable(std::string key, std::string reason) {
         return {Kind::NotSettable, std::move(key), std::move(reason)};
     }
+    // A configuration record without this field.
+    static ParamError missing(std::string key) { return {Kind::Missing, std::move(key), {}}; }
 
     // The display text shown to users.
     std::string message() const;

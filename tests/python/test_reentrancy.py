@@ -4,6 +4,7 @@ methods (an argument's __float__ / __index__)."""
 import pytest
 
 from conftest import fresh_id, raises_text
+from test_models import IZHIKEVICH, PLASTIC
 
 
 class CallsBack:
@@ -50,6 +51,13 @@ OUTER = {
     "run": lambda s, ids, x: s.run(1.0, x),
     "add_edge": lambda s, ids, x: s.add_edge(ids["a"], ids["b"], weight=x),
     "set_node_param": lambda s, ids, x: s.set_node_param(ids["a"], "v", x),
+    # Config values are converted while the Sim is taken too.
+    "add_model_neuron": lambda s, ids, x: s.add_model_neuron("izhikevich", dict(IZHIKEVICH, a=x)),
+    "add_plastic_edge": lambda s, ids, x: s.add_plastic_edge(
+        ids["a"], fresh_id(), dict(PLASTIC, g_syn=x)
+    ),
+    "set_modulator_base": lambda s, ids, x: s.set_modulator_base(0, x),
+    "add_modulator_pulse": lambda s, ids, x: s.add_modulator_pulse(x, 1.0, 5.0),
 }
 
 

@@ -1,11 +1,13 @@
-// The engine against the literal reference engine on a random network with
-// random stimulations, parameter writes and edges added between runs: every
-// spike, weight and parameter must be bit-identical.
+// The engine against the literal reference engine on random networks with
+// random stimulations, parameter writes, modulator changes and edges added
+// between runs: every spike, weight, parameter and level must be
+// bit-identical.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
 #include <random>
+#include <set>
 
 #include "tests/cpp/engine/reference_engine.hpp"
 
@@ -72,25 +74,100 @@ class Fuzz {
     std::mt19937_64 rng_;
 };
 
+// One of a few time-constant sets, so that neighbouring plastic synapses
+// sometimes differ and the engine's shared decay factors must follow.
+PlasticSynapseConfig plastic_config(Fuzz& fuzz) {
+    static const float kTaus[][4] = {{20.0f, 20.0f, 200.0f, 1000.0f},
+                                     {10.0f, 30.0f, 500.0f, 2000.0f},
+                                     {20.0f, 20.0f, 80.0f, 300.0f}};
+    const float* tau = kTaus[fuzz.below(std::size(kTaus))];
+    PlasticSynapseConfig c{};
+    c.w_min = 0.0f;
+    c.w_max = 1.0f;
+    c.g_syn = static_cast<float>(fuzz.uniform(0.5, 4.0));
+    c.a_plus = static_cast<float>(fuzz.uniform(0.0, 0.02));
+    c.a_minus = static_cast<float>(fuzz.uniform(0.0, 0.02));
+    c.tau_plus_ms = tau[0];
+    c.tau_minus_ms = tau[1];
+    c.tau_eligibility_ms = tau[2];
+    c.tau_tag_ms = tau[3];
+    c.learning_rate = static_cast<float>(fuzz.uniform(0.1, 1.0));
+    c.dopamine_threshold = 0.1f;
+    c.dopamine_gain = 1.0f;
+    c.target_post_rate_hz = 5.0f;
+    c.homeostatic_rate = fuzz.chance(0.5) ? 0.0f : 0.01f;
+    c.tau_rate_ms = 1000.0f;
+    c.post_consolidation_decay = 0.5f;
+    return c;
+}
+
+// Each neuron model in turn, HH alternating between its integrators.
+NeuronConfig model_config(std::size_t i) {
+    switch (i % 5) {
+        case 0:
+            return LifConfig{};
+        case 1:
+        case 2:
+            return HhConfig{1.0f,
+                            120.0f,
+                            36.0f,
+                            0.3f,
+                            50.0f,
+                            -77.0f,
+                            -54.4f,
+                            -65.0f,
+                            0.0f,
+                            2.0f,
+                            i % 5 == 1 ? Integrator::Rk4 : Integrator::Euler};
+        case 3:
+            return IzhikevichConfig{0.02f, 0.2f, -65.0f, 8.0f, 30.0f};
+        default:
+            return AdExConfig{20.0f, 1.0f, -70.0f, -50.0f, 2.0f, 0.0f, -58.0f, 100.0f, 0.1f, 2.0f};
+    }
+}
+
 class BitIdentity : public ::testing::Test {
   protected:
     void add_edge(const Uuid& edge, const Uuid& pre, const Uuid& post, float weight) {
-        engine.add_edge(edge, pre, post, StdpConfig{}, weight);
-        ref.add_edge(edge, pre, post, weight);
+        SynapseConfig config = StdpConfig{};
+        // Posts meant for plastic input get an STDP synapse only rarely,
+        // which turns them into posts with both kinds.
+        const bool plastic_post = plastic_posts.contains(post) && !fuzz.chance(0.02);
+        if (plastic_post || fuzz.chance(plastic_share))
+            config = plastic_config(fuzz);
+        engine.add_edge(edge, pre, post, config, weight);
+        ref.add_edge(edge, pre, post, weight, config);
         edge_ids.push_back(edge);
     }
 
-    void add_neuron(const Uuid& id) {
-        engine.add_neuron(id, LifConfig{});
-        ref.add_neuron(id);
+    void add_neuron(const Uuid& id, const NeuronConfig& config = LifConfig{}) {
+        engine.add_neuron(id, config);
+        ref.add_neuron(id, config);
         node_ids.push_back(id);
+    }
+
+    void set_base_level(std::size_t channel, float level) {
+        engine.set_base_level(channel, level);
+        ref.base_levels[channel] = level;
+    }
+
+    // Pulses on every channel, some negative, some too short-lived to last.
+    void random_pulses(int count) {
+        for (int i = 0; i < count; ++i) {
+            ModulatorPulse p{static_cast<float>(fuzz.uniform(-0.5, 1.0)),
+                             static_cast<float>(fuzz.chance(0.1) ? fuzz.uniform(-1.0, 0.0)
+                                                                 : fuzz.uniform(1.0, 80.0)),
+                             static_cast<std::uint8_t>(fuzz.below(6))};
+            engine.add_modulator_pulse(p);
+            ref.pulses.push_back(p);
+        }
     }
 
     Uuid some_node() { return node_ids[fuzz.below(node_ids.size())]; }
 
     void set_synapse_param(const Uuid& edge, const std::string& key, const JsonValue& value) {
         auto got = engine.set_synapse_param(edge, key, value);
-        StdpSynapse* s = ref.find_synapse(edge);
+        SynapseModel* s = ref.find_synapse(edge);
         if (s == nullptr) {  // the edge was refused (self-edge or connected pair)
             ASSERT_FALSE(got);
             EXPECT_EQ(got.error().message(),
@@ -106,49 +183,76 @@ class BitIdentity : public ::testing::Test {
         }
     }
 
+    struct Key {
+        const char* name;
+        double lo, hi;
+    };
+
     void random_synapse_writes(int count) {
-        struct Key {
-            const char* name;
-            double lo, hi;
-        };
-        static const Key kKeys[] = {
+        static const Key kStdpKeys[] = {
             {"weight", 0.0, 1.0},     {"w_min", 0.0, 0.5},      {"w_max", 0.5, 1.0},
             {"g_syn", 0.0, 6.0},      {"a_plus", 0.0, 0.02},    {"a_minus", 0.0, 0.02},
             {"tau_plus", 0.5, 40.0},  {"tau_minus", 0.5, 40.0}, {"pre_trace", 0.0, 3.0},
             {"post_trace", 0.0, 3.0}, {"pre_id", 0.0, 1.0},     {"tau_plus_ms", 0.0, 1.0},
         };
+        static const Key kPlasticKeys[] = {
+            {"weight", 0.0, 1.0},
+            {"w_max", 0.5, 1.0},
+            {"g_syn", 0.0, 6.0},
+            {"tau_plus_ms", 1.0, 40.0},
+            {"tau_eligibility_ms", 10.0, 800.0},
+            {"eligibility_trace", -2.0, 2.0},
+            {"learning_rate", 0.0, 2.0},
+            {"dopamine_threshold", 0.0, 0.5},
+            {"homeostatic_rate", 0.0, 0.05},
+            {"observed_post_rate_hz", 0.0, 50.0},
+            {"tag", 0.0, 1.0},
+            {"post_id", 0.0, 1.0},
+        };
         // Half of the writes hit synapses that deliver on the next tick.
         std::vector<Uuid> delivering;
-        for (const StdpSynapse& s : ref.synapses) {
-            if (ref.spiked_last_tick.contains(s.pre_id()))
-                delivering.push_back(s.id());
+        for (const auto& s : ref.synapses) {
+            if (ref.spiked_last_tick.contains(s->pre_id()))
+                delivering.push_back(s->id());
         }
         for (int i = 0; i < count; ++i) {
-            const Key& k = kKeys[fuzz.below(std::size(kKeys))];
             Uuid edge = !delivering.empty() && fuzz.chance(0.5)
                             ? delivering[fuzz.below(delivering.size())]
                             : edge_ids[fuzz.below(edge_ids.size())];
+            const SynapseModel* s = ref.find_synapse(edge);
+            const bool plastic = s != nullptr && std::string_view(s->kind()) == "plastic-synapse";
+            const Key& k = plastic ? kPlasticKeys[fuzz.below(std::size(kPlasticKeys))]
+                                   : kStdpKeys[fuzz.below(std::size(kStdpKeys))];
             set_synapse_param(edge, k.name, fuzz.value_for(k.lo, k.hi));
         }
     }
 
+    // LIF keys for LIF neurons, HH keys for HH ones; the other models
+    // refuse every key, which must leave them unchanged in both engines.
     void random_neuron_writes(int count) {
-        struct Key {
-            const char* name;
-            double lo, hi;
-        };
-        static const Key kKeys[] = {{"v", -80.0, -40.0},        {"tau_syn", 1.0, 10.0},
-                                    {"tau_m", 5.0, 30.0},       {"epsc", -5.0, 20.0},
-                                    {"v_thresh", -60.0, -45.0}, {"refractory_ms", 0.0, 4.0}};
+        static const Key kLifKeys[] = {{"v", -80.0, -40.0},        {"tau_syn", 1.0, 10.0},
+                                       {"tau_m", 5.0, 30.0},       {"epsc", -5.0, 20.0},
+                                       {"v_thresh", -60.0, -45.0}, {"refractory_ms", 0.0, 4.0}};
+        static const Key kHhKeys[] = {{"v", -80.0, -40.0},
+                                      {"m", 0.0, 1.0},
+                                      {"g_na", 80.0, 140.0},
+                                      {"e_l", -60.0, -50.0},
+                                      {"v_spike_thresh", -20.0, 10.0},
+                                      {"refractory_left", 0.0, 3.0}};
         for (int i = 0; i < count; ++i) {
-            const Key& k = kKeys[fuzz.below(std::size(kKeys))];
             Uuid id = some_node();
+            NeuronModel* want_model = ref.find_neuron(id);
+            const bool hh = dynamic_cast<HhNeuron*>(want_model) != nullptr;
+            const Key& k = hh ? kHhKeys[fuzz.below(std::size(kHhKeys))]
+                              : kLifKeys[fuzz.below(std::size(kLifKeys))];
             JsonValue value = fuzz.value_for(k.lo, k.hi);
             auto got = engine.set_node_param(id, k.name, value);
-            auto want = ref.find_neuron(id)->set_param(k.name, value);
+            auto want = want_model->set_param(k.name, value);
             ASSERT_EQ(got.has_value(), want.has_value());
             if (got) {
                 EXPECT_TRUE(bits_equal(*got, *want));
+            } else {
+                EXPECT_EQ(got.error().message(), want.error().message());
             }
         }
     }
@@ -194,16 +298,21 @@ class BitIdentity : public ::testing::Test {
     }
 
     void compare_state() {
+        for (std::size_t c = 0; c < 4; ++c) {
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(engine.modulator_levels()[c]),
+                      std::bit_cast<std::uint32_t>(ref.levels[c]))
+                << "channel " << c;
+        }
         ASSERT_EQ(engine.n_neurons(), ref.neurons.size());
         ASSERT_EQ(engine.n_synapses(), ref.synapses.size());
         auto nodes = engine.all_node_params();
         for (std::size_t i = 0; i < nodes.size(); ++i) {
-            ASSERT_EQ(nodes[i].first, ref.neurons[i].id());
-            ASSERT_TRUE(bits_equal(nodes[i].second, ref.neurons[i].params())) << "neuron " << i;
+            ASSERT_EQ(nodes[i].first, ref.neurons[i]->id());
+            ASSERT_TRUE(bits_equal(nodes[i].second, ref.neurons[i]->params())) << "neuron " << i;
         }
         auto syns = engine.all_synapse_params();
         for (std::size_t i = 0; i < syns.size(); ++i) {
-            const StdpSynapse& s = ref.synapses[i];
+            const SynapseModel& s = *ref.synapses[i];
             ASSERT_EQ(syns[i].first, s.id());
             ASSERT_EQ(std::bit_cast<std::uint32_t>(engine.synapse_weight(i)),
                       std::bit_cast<std::uint32_t>(s.weight()));
@@ -224,6 +333,8 @@ class BitIdentity : public ::testing::Test {
         }
     }
 
+    double plastic_share = 0.0;    // chance that a new edge is plastic
+    std::set<Uuid> plastic_posts;  // posts whose new edges are plastic
     Fuzz fuzz{20261206};
     SimEngine engine;
     testing::ReferenceEngine ref;
@@ -231,6 +342,58 @@ class BitIdentity : public ::testing::Test {
     std::vector<Uuid> edge_ids;
     std::size_t total_spikes = 0;
 };
+
+// Neurons of every model, STDP and plastic synapses mixed on the same posts,
+// and channel levels outside the plastic synapses' dead band (base levels
+// and pulses) so that modulated weight changes run.
+TEST_F(BitIdentity, MixedModelsAndModulatedPlasticity) {
+    plastic_share = 0.35;
+    for (std::size_t i = 0; i < 150; ++i) {
+        add_neuron(fuzz.fresh_id(), model_config(i));
+        if (fuzz.chance(0.3))
+            plastic_posts.insert(node_ids.back());
+    }
+    for (std::size_t i = 0; i < node_ids.size(); ++i) {
+        for (std::size_t j = 0; j < node_ids.size(); ++j) {
+            if (fuzz.chance(0.04))
+                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                         static_cast<float>(fuzz.uniform(-0.1, 1.1)));
+        }
+    }
+    random_edges(600);
+    set_base_level(0, 0.3f);
+    set_base_level(2, -0.2f);
+    random_pulses(12);
+    random_stimulations(150);
+    const float kSteps[] = {1.0f, 0.5f, 0.25f, 0.1f};
+    for (int round = 0; round < 12; ++round) {
+        run_and_compare(round % 4 == 1 ? 120 : 30, kSteps[round % std::size(kSteps)]);
+        compare_state();
+        if (fuzz.chance(0.5))
+            random_synapse_writes(150);
+        if (fuzz.chance(0.5))
+            random_neuron_writes(40);
+        if (fuzz.chance(0.5))
+            random_stimulations(50);
+        if (fuzz.chance(0.5))
+            random_edges(60);
+        if (fuzz.chance(0.5))
+            random_pulses(4);
+        if (fuzz.chance(0.3))
+            set_base_level(0, static_cast<float>(fuzz.uniform(-0.6, 0.6)));
+        if (fuzz.chance(0.2))
+            add_neuron(fuzz.fresh_id(), model_config(fuzz.below(5)));
+    }
+    compare_state();
+    EXPECT_GT(total_spikes, 2000u);
+    // The modulated change ran: some plastic synapse built up a tag.
+    bool tagged = false;
+    for (const auto& s : ref.synapses) {
+        if (std::string_view(s->kind()) == "plastic-synapse")
+            tagged = tagged || s->params().as_object().find("tag")->to_double() > 0.0;
+    }
+    EXPECT_TRUE(tagged);
+}
 
 TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
     build_ordered(300, 0.04);

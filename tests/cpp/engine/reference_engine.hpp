@@ -1,31 +1,62 @@
 #pragma once
-// A literal engine for comparison: AoS model objects, ordered maps and sets
-// instead of dense indices, every phase of the tick done as written with a
-// per-item exp, no shared state between synapses.
+// A literal engine for comparison: boxed model objects reached through their
+// interfaces, ordered maps and sets instead of dense indices, every phase of
+// the tick done as written with a per-item exp, no shared state between
+// synapses.
 
+#include <array>
+#include <cmath>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
+#include "core/engine/plastic_synapse.hpp"
 #include "core/engine/sim_engine.hpp"
 #include "core/engine/stdp_synapse.hpp"
+#include "core/models/adex_neuron.hpp"
+#include "core/models/hh_neuron.hpp"
+#include "core/models/izhikevich_neuron.hpp"
 #include "core/models/lif_neuron.hpp"
 
 namespace vorn::testing {
 
+inline std::unique_ptr<NeuronModel> build_neuron(const Uuid& id, const NeuronConfig& config) {
+    struct Build {
+        const Uuid& id;
+        std::unique_ptr<NeuronModel> operator()(const LifConfig&) const {
+            return std::make_unique<LifNeuron>(id);
+        }
+        std::unique_ptr<NeuronModel> operator()(const HhConfig& c) const {
+            return std::make_unique<HhNeuron>(id, c);
+        }
+        std::unique_ptr<NeuronModel> operator()(const IzhikevichConfig& c) const {
+            return std::make_unique<IzhikevichNeuron>(id, c);
+        }
+        std::unique_ptr<NeuronModel> operator()(const AdExConfig& c) const {
+            return std::make_unique<AdExNeuron>(id, c);
+        }
+    };
+    return std::visit(Build{id}, config);
+}
+
 class ReferenceEngine {
   public:
-    void add_neuron(const Uuid& id) {
+    void add_neuron(const Uuid& id, const NeuronConfig& config = LifConfig{}) {
         if (find_neuron(id) == nullptr)
-            neurons.emplace_back(id);
+            neurons.push_back(build_neuron(id, config));
     }
 
-    void add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post, float weight) {
+    void add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post, float weight,
+                  const SynapseConfig& config = StdpConfig{}) {
         if (pre == post || !connected.insert({pre, post}).second)
             return;
         add_neuron(pre);
         add_neuron(post);
-        synapses.emplace_back(edge_id, pre, post, weight);
+        if (const auto* cfg = std::get_if<PlasticSynapseConfig>(&config))
+            synapses.push_back(std::make_unique<PlasticSynapse>(edge_id, pre, post, *cfg, weight));
+        else
+            synapses.push_back(std::make_unique<StdpSynapse>(edge_id, pre, post, weight));
         incoming[post].push_back(synapses.size() - 1);
     }
 
@@ -36,6 +67,19 @@ class ReferenceEngine {
 
     std::vector<SpikeEvent> tick(float dt_ms) {
         t_ms += static_cast<double>(dt_ms);
+        std::vector<ModulatorPulse> kept;
+        for (ModulatorPulse p : pulses) {
+            if (!(p.tau_ms > 0.0f))
+                continue;
+            p.amount = p.amount * std::exp(-dt_ms / p.tau_ms);
+            if (std::fabs(p.amount) > 0.000001f)
+                kept.push_back(p);
+        }
+        pulses = std::move(kept);
+        levels = base_levels;
+        for (const ModulatorPulse& p : pulses)
+            levels[p.channel < 3 ? p.channel : 3] += p.amount;
+
         for (auto it = stimulations.begin(); it != stimulations.end();) {
             it->second.second = it->second.second - dt_ms;
             it = it->second.second > 0.0f ? std::next(it) : stimulations.erase(it);
@@ -46,52 +90,53 @@ class ReferenceEngine {
         for (const auto& [post, indices] : incoming) {
             float sum = 0.0f;
             for (std::size_t i : indices) {
-                const StdpSynapse& s = synapses[i];
+                const SynapseModel& s = *synapses[i];
                 sum += s.synaptic_current(spiked_last_tick.contains(s.pre_id()));
             }
             if (sum != 0.0f)
                 input[post] += sum;
         }
-        StepContext ctx;
-        ctx.t_ms = t_ms;
-        ctx.dt_ms = dt_ms;
+        const StepContext ctx{levels, t_ms, dt_ms, levels[0]};
         std::set<Uuid> spiked;
         std::vector<SpikeEvent> spikes;
-        for (LifNeuron& n : neurons) {
-            auto it = input.find(n.id());
-            if (n.step(ctx, it == input.end() ? 0.0f : it->second)) {
-                spiked.insert(n.id());
-                spikes.push_back({n.id(), t_ms});
+        for (auto& n : neurons) {
+            auto it = input.find(n->id());
+            if (n->step(ctx, it == input.end() ? 0.0f : it->second)) {
+                spiked.insert(n->id());
+                spikes.push_back({n->id(), t_ms});
             }
         }
-        for (StdpSynapse& s : synapses) {
-            s.update({ctx, spiked.contains(s.pre_id()), spiked.contains(s.post_id())});
+        for (auto& s : synapses) {
+            s->update({ctx, spiked.contains(s->pre_id()), spiked.contains(s->post_id())});
         }
         spiked_last_tick = std::move(spiked);
         return spikes;
     }
 
-    LifNeuron* find_neuron(const Uuid& id) {
-        for (LifNeuron& n : neurons) {
-            if (n.id() == id)
-                return &n;
+    NeuronModel* find_neuron(const Uuid& id) {
+        for (auto& n : neurons) {
+            if (n->id() == id)
+                return n.get();
         }
         return nullptr;
     }
-    StdpSynapse* find_synapse(const Uuid& edge_id) {
-        for (StdpSynapse& s : synapses) {
-            if (s.id() == edge_id)
-                return &s;
+    SynapseModel* find_synapse(const Uuid& edge_id) {
+        for (auto& s : synapses) {
+            if (s->id() == edge_id)
+                return s.get();
         }
         return nullptr;
     }
 
-    std::vector<LifNeuron> neurons;  // insertion order
-    std::vector<StdpSynapse> synapses;
+    std::vector<std::unique_ptr<NeuronModel>> neurons;  // insertion order
+    std::vector<std::unique_ptr<SynapseModel>> synapses;
     std::set<std::pair<Uuid, Uuid>> connected;
     std::map<Uuid, std::vector<std::size_t>> incoming;
     std::map<Uuid, std::pair<float, float>> stimulations;  // current, remaining ms
     std::set<Uuid> spiked_last_tick;
+    std::array<float, 4> base_levels{};
+    std::vector<ModulatorPulse> pulses;
+    std::array<float, 4> levels{};  // of the last tick
     double t_ms = 0.0;
 };
 

@@ -1,0 +1,268 @@
+"""Neurons of every model, plastic synapses and the modulator channels."""
+
+import math
+
+import pytest
+
+from conftest import f32, fresh_id, raises_text
+
+HH = {
+    "c_m": 1.0, "g_na": 120.0, "g_k": 36.0, "g_l": 0.3, "e_na": 50.0, "e_k": -77.0,
+    "e_l": -54.4, "v_rest": -65.0, "v_spike_thresh": 0.0, "refractory_ms": 2.0,
+    "integrator": "rk4",
+}
+IZHIKEVICH = {"a": 0.02, "b": 0.2, "c": -65.0, "d": 8.0, "v_peak": 30.0}
+ADEX = {
+    "c_m": 20.0, "g_l": 1.0, "e_l": -70.0, "v_t": -50.0, "delta_t": 2.0, "v_peak": 0.0,
+    "v_reset": -58.0, "tau_w": 100.0, "a": 0.1, "b": 2.0,
+}
+PLASTIC = {
+    "w_min": 0.0, "w_max": 1.0, "g_syn": 2.0, "a_plus": 0.05, "a_minus": 0.04,
+    "tau_plus_ms": 20.0, "tau_minus_ms": 20.0, "tau_eligibility_ms": 1000.0,
+    "tau_tag_ms": 1000.0, "learning_rate": 1.0, "dopamine_threshold": 0.1,
+    "dopamine_gain": 1.0, "target_post_rate_hz": 5.0, "homeostatic_rate": 0.0,
+    "tau_rate_ms": 1000.0, "post_consolidation_decay": 0.5,
+}
+CONFIGS = {"hh": HH, "izhikevich": IZHIKEVICH, "adex": ADEX}
+
+
+def with_(config, **changes):
+    out = dict(config)
+    out.update(changes)
+    return out
+
+
+def without(config, key):
+    return {k: v for k, v in config.items() if k != key}
+
+
+# ---- neurons of every model ----------------------------------------------
+
+
+def test_each_model_has_its_parameter_shape(sim):
+    hh = sim.get_node_params(sim.add_model_neuron("hh", HH))
+    assert list(hh) == ["cfg", "h", "id", "m", "n", "refractory_left", "v", "v_prev"]
+    assert list(hh["cfg"]) == sorted(HH)
+    assert hh["cfg"]["integrator"] == "rk4"
+    assert hh["cfg"]["e_l"] == f32(-54.4)
+    assert hh["v"] == hh["v_prev"] == -65.0
+    assert hh["m"] == pytest.approx(0.052932, abs=1e-6)
+
+    izh = sim.get_node_params(sim.add_model_neuron("izhikevich", IZHIKEVICH))
+    assert list(izh) == ["config", "id", "last_v", "u", "v"]
+    assert izh["config"] == {k: f32(v) for k, v in IZHIKEVICH.items()}
+    assert (izh["v"], izh["u"]) == (-65.0, f32(f32(0.2) * -65.0))
+
+    adex = sim.get_node_params(sim.add_model_neuron("adex", ADEX))
+    assert list(adex) == ["config", "id", "last_v", "v", "w"]
+    assert adex["config"] == {k: f32(v) for k, v in ADEX.items()}
+    assert (adex["v"], adex["w"]) == (-70.0, 0.0)
+
+    for config in (None, {}):
+        lif = sim.get_node_params(sim.add_model_neuron("lif", config))
+        assert lif == with_(sim.get_node_params(sim.add_neuron()), id=lif["id"])
+    assert sim.n_neurons == 7
+
+
+def test_model_neurons_take_ids_like_add_neuron(sim):
+    node = fresh_id()
+    assert sim.add_model_neuron("izhikevich", IZHIKEVICH, node.upper()) == node
+    # Present already: nothing changes, whatever kind and config are given.
+    assert sim.add_model_neuron("hh", HH, node_id=node) == node
+    assert "u" in sim.get_node_params(node)
+    assert sim.n_neurons == 1
+    text = raises_text(ValueError, sim.add_model_neuron, "lif", None, "xyz")
+    assert text.startswith("node_id must be a UUID string: ")
+
+
+def test_models_respond_to_a_step_current(sim):
+    ids = {kind: sim.add_model_neuron(kind, config) for kind, config in CONFIGS.items()}
+    ids["lif"] = sim.add_model_neuron("lif")
+    for node in ids.values():
+        sim.stimulate(node, 15.0 if node == ids["izhikevich"] else 40.0, 1000.0)
+    spiked = {node for node, _ in sim.run(0.5, 400)}
+    assert spiked == set(ids.values())
+    # Only the HH neuron's parameters can be written.
+    assert sim.set_node_param(ids["hh"], "integrator", "euler")["cfg"]["integrator"] == "euler"
+    for kind in ("izhikevich", "adex"):
+        text = raises_text(ValueError, sim.set_node_param, ids[kind], "a", 0.5)
+        assert text == "unknown parameter 'a'"
+
+
+@pytest.mark.parametrize("kind", ["hh", "izhikevich", "adex"])
+def test_config_key_errors_name_the_key(sim, kind):
+    config = CONFIGS[kind]
+    first = next(iter(config))
+    cases = [
+        (without(config, first), f"missing parameter '{first}'"),
+        (with_(config, bogus=1.0), "unknown parameter 'bogus'"),
+        (with_(config, **{first: True}), f"parameter '{first}' expects a finite number"),
+        (with_(config, **{first: "1"}), f"parameter '{first}' expects a finite number"),
+        (with_(config, **{first: math.nan}), f"parameter '{first}' expects a finite number"),
+        (with_(config, **{first: -math.inf}), f"parameter '{first}' expects a finite number"),
+        (with_(config, **{first: object()}), f"parameter '{first}' expects a finite number"),
+        (with_(config, **{first: 1e39}), f"parameter '{first}' out of range: not finite"),
+        (None, f"missing parameter '{first}'"),
+    ]
+    for bad, message in cases:
+        assert raises_text(ValueError, sim.add_model_neuron, kind, bad) == message
+    assert sim.n_neurons == 0
+
+
+def test_kind_and_config_argument_errors(sim):
+    text = raises_text(ValueError, sim.add_model_neuron, "HH", HH)
+    assert text == "unknown neuron kind 'HH'; expected 'lif', 'hh', 'izhikevich' or 'adex'"
+    assert raises_text(ValueError, sim.add_model_neuron, "lif", {"tau_m": 5.0}) == (
+        "unknown parameter 'tau_m'"
+    )
+    text = raises_text(TypeError, sim.add_model_neuron, "hh", list(HH.items()))
+    assert text == "argument 'config': expected dict or None, got list"
+    assert raises_text(TypeError, sim.add_model_neuron, 3) == "argument 'kind': expected str, got int"
+    assert raises_text(ValueError, sim.add_model_neuron, "adex", {1: 2.0}) == (
+        "dict keys must be strings"
+    )
+    assert sim.n_neurons == 0
+
+
+def test_hh_ranges_match_set_node_param(sim):
+    node = sim.add_model_neuron("hh", HH)
+    cases = [("g_na", 0.0), ("e_k", 60.0), ("v_rest", -121.0), ("refractory_ms", 1001.0),
+             ("integrator", "RK4"), ("integrator", 4)]
+    for key, value in cases:
+        expected = raises_text(ValueError, sim.set_node_param, node, key, value)
+        assert key in expected
+        assert raises_text(ValueError, sim.add_model_neuron, "hh", with_(HH, **{key: value})) == (
+            expected
+        )
+    assert sim.n_neurons == 1
+
+
+# ---- plastic synapses ------------------------------------------------------
+
+
+def test_plastic_edge_is_created_like_add_edge(sim):
+    a, b = fresh_id(), fresh_id()
+    edge = sim.add_plastic_edge(a, b, PLASTIC, weight=3)
+    assert sim.n_neurons == 2 and sim.n_synapses == 1
+    assert sim.get_node_params(b) == with_(sim.get_node_params(sim.add_neuron()), id=b)
+    params = sim.get_synapse_params(edge)
+    assert len(params) == 25
+    assert params["weight"] == 1.0
+    assert {k: params[k] for k in PLASTIC} == {k: f32(v) for k, v in PLASTIC.items()}
+    # A connected pair (of either kind) and a self-edge create nothing.
+    stdp = sim.add_edge(b, a)
+    again = fresh_id()
+    assert sim.add_plastic_edge(a, b, PLASTIC, edge_id=again) == again
+    assert sim.add_plastic_edge(b, a, PLASTIC) != stdp
+    assert sim.add_plastic_edge(a, a, PLASTIC)
+    assert sim.n_synapses == 2
+    assert sim.list_synapses() == [edge, stdp]
+
+
+def test_plastic_config_errors_create_nothing(sim):
+    a, b = fresh_id(), fresh_id()
+    cases = [
+        (without(PLASTIC, "tau_tag_ms"), "missing parameter 'tau_tag_ms'"),
+        (with_(PLASTIC, tau_plus=5.0), "unknown parameter 'tau_plus'"),
+        (with_(PLASTIC, a_plus=2.0), "parameter 'a_plus' out of range: must be in [0, 1]"),
+        (with_(PLASTIC, tau_minus_ms=0.0),
+         "parameter 'tau_minus_ms' out of range: must be in [0.001, 10000]"),
+        (with_(PLASTIC, w_min=0.6, w_max=0.4), "parameter 'w_max' out of range: must be >= w_min"),
+        (with_(PLASTIC, g_syn=False), "parameter 'g_syn' expects a finite number"),
+        (with_(PLASTIC, learning_rate=math.nan), "parameter 'learning_rate' expects a finite number"),
+    ]
+    for bad, message in cases:
+        assert raises_text(ValueError, sim.add_plastic_edge, a, b, bad) == message
+    assert raises_text(TypeError, sim.add_plastic_edge, a, b, None) == (
+        "argument 'config': expected dict, got NoneType"
+    )
+    assert raises_text(ValueError, sim.add_plastic_edge, "nope", b, PLASTIC).startswith(
+        "pre must be a UUID string: "
+    )
+    assert (sim.n_neurons, sim.n_synapses) == (0, 0)
+
+
+def make_pair(sim, order):
+    """Plastic a -> b; spikes a then b ("pre-post") or b then a ("post-pre")."""
+    a, b = sim.add_neuron(), sim.add_neuron()
+    edge = sim.add_plastic_edge(a, b, PLASTIC, weight=0.5)
+    for node in ((a, b) if order == "pre-post" else (b, a)):
+        sim.set_node_param(node, "v", 50.0)
+        assert [n for n, _ in sim.tick(1.0)] == [node]
+    return edge
+
+
+def test_dopamine_moves_the_weight_with_the_eligibility_trace(sim):
+    edge = make_pair(sim, "pre-post")
+    before = sim.get_synapse_params(edge)
+    assert before["eligibility_trace"] > 0 and before["weight"] == 0.5
+
+    # Inside the dead band: only the trace decays.
+    sim.set_modulator_base(0, 0.1)
+    sim.run(1.0, 3)
+    inside = sim.get_synapse_params(edge)
+    assert (inside["weight"], inside["tag"]) == (0.5, 0.0)
+    assert 0 < inside["eligibility_trace"] < before["eligibility_trace"]
+
+    # Above it: one change proportional to (level - threshold) * trace.
+    sim.set_modulator_base(0, 0.6)
+    sim.tick(1.0)
+    after = sim.get_synapse_params(edge)
+    trace = inside["eligibility_trace"] * math.exp(-1.0 / 1000.0)
+    delta = (0.6 - 0.1) * trace
+    assert after["weight"] == pytest.approx(0.5 + delta, rel=1e-5)
+    assert after["tag"] == pytest.approx(delta, rel=1e-5)
+    assert after["eligibility_trace"] == pytest.approx(trace * 0.5, rel=1e-5)
+
+
+def test_post_before_pre_depresses_and_negative_levels_invert(sim):
+    depressing = make_pair(sim, "post-pre")
+    potentiating = make_pair(sim, "pre-post")
+    sim.set_modulator_base(0, -0.6)
+    sim.run(1.0, 2)
+    assert sim.get_synapse_params(depressing)["eligibility_trace"] < 0
+    # Negative level times negative trace: the depressing pair grows.
+    assert sim.get_synapse_params(depressing)["weight"] > 0.5
+    assert sim.get_synapse_params(potentiating)["weight"] < 0.5
+
+
+# ---- modulator channels ----------------------------------------------------
+
+
+def test_levels_follow_base_and_decaying_pulses(sim):
+    assert sim.modulator_levels() == [0.0, 0.0, 0.0, 0.0]
+    sim.set_modulator_base(1, 0.25)
+    sim.add_modulator_pulse(3, 2.0, 10.0)
+    sim.add_modulator_pulse(3, 1.0, 0.0)  # no positive tau: dropped unused
+    assert sim.modulator_levels() == [0.0, 0.0, 0.0, 0.0]  # until a tick uses them
+    sim.tick(1.0)
+    first = sim.modulator_levels()
+    assert first[:3] == [0.0, 0.25, 0.0]
+    assert first[3] == pytest.approx(2.0 * math.exp(-0.1), rel=1e-6)
+    sim.tick(2.0)
+    assert sim.modulator_levels()[3] == pytest.approx(first[3] * math.exp(-0.2), rel=1e-6)
+    # Pulses vanish at 1e-6; the base levels stay.
+    sim.run(1.0, 200)
+    assert sim.modulator_levels() == [0.0, 0.25, 0.0, 0.0]
+    sim.set_modulator_base(1, 1e-40)  # narrowed to a subnormal f32, still finite
+    sim.tick(1.0)
+    assert sim.modulator_levels()[1] == f32(1e-40)
+
+
+def test_modulator_argument_errors(sim):
+    for channel in (4, -1, 2**70):
+        text = raises_text(ValueError, sim.set_modulator_base, channel, 0.5)
+        assert text == f"channel must be 0, 1, 2 or 3, got {channel}"
+        assert raises_text(ValueError, sim.add_modulator_pulse, channel, 1.0, 5.0) == text
+    for level in (math.nan, math.inf, 1e39):
+        text = raises_text(ValueError, sim.set_modulator_base, 0, level)
+        assert text == f"level must be a finite float, got {level!r}"
+    assert raises_text(TypeError, sim.set_modulator_base, 1.0, 0.5).startswith(
+        "argument 'channel': "
+    )
+    assert raises_text(TypeError, sim.add_modulator_pulse, 0, "1", 5.0).startswith(
+        "argument 'amount': "
+    )
+    sim.tick(1.0)
+    assert sim.modulator_levels() == [0.0, 0.0, 0.0, 0.0]
+
