@@ -11,7 +11,7 @@
 
 #include "core/format/json_error.hpp"
 #include "core/format/json_input.hpp"
-#include "core/format/spec.hpp"
+#include "core/format/kind_spec.hpp"
 #include "core/format/topology_error.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"

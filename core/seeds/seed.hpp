@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/format/spec.hpp"
+#include "core/format/kind_spec.hpp"
 #include "core/seeds/compact_optional.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
