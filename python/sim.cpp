@@ -194,6 +194,17 @@ PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 // ---- reading ------------------------------------------------------------
 
+// Runs read(engine) with the Sim taken shared; the body of every method and
+// property that only reads the engine and takes no arguments.
+template <typename Read>
+PyObject* read_shared(PyObject* self, Read read) {
+    SimObject* sim = as_sim(self);
+    auto guard = borrow_shared(sim->borrow);
+    if (!guard)
+        return nullptr;
+    return read(sim->engine);
+}
+
 PyObject* sim_weight_snapshot(PyObject* self, PyObject*) {
     SimObject* sim = as_sim(self);
     auto guard = borrow_shared(sim->borrow);
@@ -220,11 +231,8 @@ PyObject* sim_weight_snapshot(PyObject* self, PyObject*) {
 }
 
 PyObject* sim_list_nodes(PyObject* self, PyObject*) {
-    SimObject* sim = as_sim(self);
-    auto guard = borrow_shared(sim->borrow);
-    if (!guard)
-        return nullptr;
-    return ids_to_list(sim->engine.node_ids());
+    return read_shared(self,
+                       [](const SimEngine& engine) { return ids_to_list(engine.node_ids()); });
 }
 
 PyObject* sim_list_synapses(PyObject* self, PyObject*) {
@@ -273,19 +281,13 @@ PyObject* sim_get_synapse_params(PyObject* self, PyObject* args, PyObject* kwarg
 }
 
 PyObject* sim_all_node_params(PyObject* self, PyObject*) {
-    SimObject* sim = as_sim(self);
-    auto guard = borrow_shared(sim->borrow);
-    if (!guard)
-        return nullptr;
-    return params_to_dict(sim->engine.all_node_params());
+    return read_shared(
+        self, [](const SimEngine& engine) { return params_to_dict(engine.all_node_params()); });
 }
 
 PyObject* sim_all_synapse_params(PyObject* self, PyObject*) {
-    SimObject* sim = as_sim(self);
-    auto guard = borrow_shared(sim->borrow);
-    if (!guard)
-        return nullptr;
-    return params_to_dict(sim->engine.all_synapse_params());
+    return read_shared(
+        self, [](const SimEngine& engine) { return params_to_dict(engine.all_synapse_params()); });
 }
 
 // ---- parameter writes ---------------------------------------------------
@@ -334,27 +336,18 @@ PyObject* sim_set_synapse_param(PyObject* self, PyObject* args, PyObject* kwargs
 // ---- properties and representation --------------------------------------
 
 PyObject* sim_get_t_ms(PyObject* self, void*) {
-    SimObject* sim = as_sim(self);
-    auto guard = borrow_shared(sim->borrow);
-    if (!guard)
-        return nullptr;
-    return PyFloat_FromDouble(sim->engine.t_ms());
+    return read_shared(self,
+                       [](const SimEngine& engine) { return PyFloat_FromDouble(engine.t_ms()); });
 }
 
 PyObject* sim_get_n_neurons(PyObject* self, void*) {
-    SimObject* sim = as_sim(self);
-    auto guard = borrow_shared(sim->borrow);
-    if (!guard)
-        return nullptr;
-    return PyLong_FromSize_t(sim->engine.n_neurons());
+    return read_shared(
+        self, [](const SimEngine& engine) { return PyLong_FromSize_t(engine.n_neurons()); });
 }
 
 PyObject* sim_get_n_synapses(PyObject* self, void*) {
-    SimObject* sim = as_sim(self);
-    auto guard = borrow_shared(sim->borrow);
-    if (!guard)
-        return nullptr;
-    return PyLong_FromSize_t(sim->engine.n_synapses());
+    return read_shared(
+        self, [](const SimEngine& engine) { return PyLong_FromSize_t(engine.n_synapses()); });
 }
 
 PyObject* sim_repr(PyObject* self) {
