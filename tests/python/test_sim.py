@@ -310,3 +310,21 @@ class TestRepr:
         assert repr(sim) == "Sim(t_ms=0.300, n_neurons=0, n_synapses=0)"
         sim.tick(-1000.75)
         assert repr(sim).startswith("Sim(t_ms=-1000.450,")
+
+
+def test_building_spike_lists_leaves_the_collector_as_it_was():
+    sim = vorn_py.Sim()
+    a = sim.add_neuron()
+    sim.stimulate(a, 200.0, 1e9)
+    assert gc.isenabled()
+    assert sim.run(1.0, 20)
+    assert gc.isenabled()
+    gc.disable()
+    try:
+        assert sim.tick(1.0) or sim.run(1.0, 5)
+        assert not gc.isenabled()
+    finally:
+        gc.enable()
+    # Repeated spikes of one neuron share its id text, and it stays canonical.
+    spikes = sim.run(1.0, 50)
+    assert {s for s, _ in spikes} == {a}
