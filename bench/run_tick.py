@@ -6,9 +6,15 @@ to bench_tick's tick_ms, wall time), run_overhead_cpu_pct (the same from
 thread CPU time) and spike_result_ns: the CPU time of the run beyond the C++
 ticks, divided by the number of spikes returned, i.e. the cost per spike of
 building the result list.
+
+For scale it also prints tuple_floor_ns, what this interpreter needs per
+tuple to build a list of as many (str, float) tuples from ready-made objects
+(list(zip(...)) with the collector off), and overhead_floor_pct, the overhead
+that cost alone puts on the C++ tick loop.
 """
 
 import argparse
+import gc
 import os
 import re
 import subprocess
@@ -87,6 +93,22 @@ def cpp_bench(ticks: int, warmup: int) -> dict[str, float]:
     return figures
 
 
+def tuple_floor_ns(spikes: list[tuple[str, float]]) -> float:
+    ids = [node_id for node_id, _ in spikes]
+    times = [t for _, t in spikes]
+    best = float("inf")
+    gc.disable()
+    try:
+        for _ in range(3):
+            start = time.perf_counter()
+            pairs = list(zip(ids, times))
+            best = min(best, time.perf_counter() - start)
+            del pairs
+    finally:
+        gc.enable()
+    return best * 1e9 / max(len(spikes), 1)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--ticks", type=int, default=1000)
@@ -114,6 +136,10 @@ def main() -> None:
     else:
         extra_ms = elapsed_ms - cpp["tick_ms"] * args.ticks
         print(f"spike_result_ns={extra_ms * 1e6 / max(len(spikes), 1):.1f}")
+    floor_ns = tuple_floor_ns(spikes)
+    print(f"tuple_floor_ns={floor_ns:.1f}")
+    floor_ms = floor_ns * len(spikes) / 1e6
+    print(f"overhead_floor_pct={floor_ms / (cpp['tick_ms'] * args.ticks) * 100.0:.2f}")
     # Identical networks fire identically: a cross-check of the build above.
     fraction = len(spikes) / (args.ticks * N)
     print(f"spike_fraction_per_tick={fraction:.5f}")

@@ -1,7 +1,9 @@
 #include "python/results.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <new>
 
 #include "python/convert.hpp"
 
@@ -24,16 +26,6 @@ PyObject* ids_to_list(const std::vector<Uuid>& ids) {
 
 namespace {
 
-// A new reference to the cached id str of the spike's neuron.
-PyObject* spike_id(const SpikeEvent& spike, std::vector<PyObject*>& id_strings) {
-    if (spike.neuron >= id_strings.size())
-        id_strings.resize(spike.neuron + std::size_t{1}, nullptr);
-    PyObject*& cached = id_strings[spike.neuron];
-    if (cached == nullptr)
-        cached = id_to_py(spike.id);
-    return cached == nullptr ? nullptr : Py_NewRef(cached);
-}
-
 // Pauses the cyclic garbage collector for its lifetime. Every tuple
 // allocation counts towards the collection thresholds, even once untracked,
 // and each young-generation pass walks the whole half-built list: for a run
@@ -55,40 +47,74 @@ class GcPause {
 
 }  // namespace
 
-// Consecutive spikes of one tick share one float object.
-PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes,
-                         std::vector<PyObject*>& id_strings) {
+void SpikeListBuilder::add(const std::vector<SpikeEvent>& spikes) {
+    if (failed_ || spikes.empty())
+        return;
+    try {
+        // Geometric growth with room for a whole tick, so the cost of
+        // appending stays linear over a run.
+        if (neurons_.capacity() - neurons_.size() < spikes.size())
+            neurons_.reserve(std::max(2 * neurons_.capacity(), neurons_.size() + spikes.size()));
+        for (const SpikeEvent& spike : spikes) {
+            if (spike.neuron >= id_strings_.size())
+                id_strings_.resize(spike.neuron + std::size_t{1}, nullptr);
+            PyObject*& cached = id_strings_[spike.neuron];
+            if (cached == nullptr && (cached = id_to_py(spike.id)) == nullptr) {
+                failed_ = true;
+                return;
+            }
+            if (times_.empty() || std::bit_cast<std::uint64_t>(times_.back().t_ms) !=
+                                      std::bit_cast<std::uint64_t>(spike.t_ms))
+                times_.push_back({spike.t_ms, neurons_.size()});
+            neurons_.push_back(spike.neuron);
+            times_.back().end = neurons_.size();
+        }
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        failed_ = true;
+    }
+}
+
+PyObject* SpikeListBuilder::finish() {
+    if (failed_)
+        return nullptr;
     GcPause pause;
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(spikes.size()));
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(neurons_.size()));
     if (list == nullptr)
         return nullptr;
-    PyObject* time = nullptr;
-    std::uint64_t time_bits = 0;
-    for (std::size_t i = 0; i < spikes.size(); ++i) {
-        std::uint64_t bits = std::bit_cast<std::uint64_t>(spikes[i].t_ms);
-        if (time == nullptr || bits != time_bits) {
-            Py_XDECREF(time);
-            time = PyFloat_FromDouble(spikes[i].t_ms);
-            time_bits = bits;
-        }
-        PyObject* tuple = time == nullptr ? nullptr : PyTuple_New(2);
-        PyObject* id = tuple == nullptr ? nullptr : spike_id(spikes[i], id_strings);
-        if (id == nullptr) {
-            Py_XDECREF(tuple);
-            Py_XDECREF(time);
+    std::size_t i = 0;
+    for (const TimeRun& run : times_) {
+        // Spikes with the same time share one float object.
+        PyObject* time = PyFloat_FromDouble(run.t_ms);
+        if (time == nullptr) {
             Py_DECREF(list);
             return nullptr;
         }
-        PyTuple_SET_ITEM(tuple, 0, id);
-        PyTuple_SET_ITEM(tuple, 1, Py_NewRef(time));
-        // A tuple of a str and a float can never be part of a cycle; left
-        // tracked, a run's million spike tuples would make every garbage
-        // collection pass walk them all.
-        PyObject_GC_UnTrack(tuple);
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), tuple);
+        for (; i < run.end; ++i) {
+            PyObject* tuple = PyTuple_New(2);
+            if (tuple == nullptr) {
+                Py_DECREF(time);
+                Py_DECREF(list);
+                return nullptr;
+            }
+            PyTuple_SET_ITEM(tuple, 0, Py_NewRef(id_strings_[neurons_[i]]));
+            PyTuple_SET_ITEM(tuple, 1, Py_NewRef(time));
+            // A tuple of a str and a float can never be part of a cycle; left
+            // tracked, a run's million spike tuples would make every garbage
+            // collection pass walk them all.
+            PyObject_GC_UnTrack(tuple);
+            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), tuple);
+        }
+        Py_DECREF(time);
     }
-    Py_XDECREF(time);
     return list;
+}
+
+PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes,
+                         std::vector<PyObject*>& id_strings) {
+    SpikeListBuilder builder(id_strings);
+    builder.add(spikes);
+    return builder.finish();
 }
 
 // A new dict {id_str: params_dict} in the order given, or nullptr.

@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -28,9 +29,37 @@ inline PyObject* id_to_py(const Uuid& id) {
 // A list of id strings in the given order.
 PyObject* ids_to_list(const std::vector<Uuid>& ids);
 
-// A list of (id_str, t_ms) tuples in the order of spikes. id_strings caches
-// one str per neuron index (owned references, null until first needed), so a
-// neuron that spikes again reuses its id object instead of building a new one.
+// Collects the spikes of one tick or of a whole run, tick by tick, and then
+// builds their list of (id_str, t_ms) tuples in one pass. While the ticks run
+// it keeps only a neuron index per spike and one time per group of equal
+// times, so the engine's working set stays in cache. id_strings caches one
+// str per neuron index (owned references, null until first needed): a neuron
+// that spikes again reuses its id object.
+class SpikeListBuilder {
+  public:
+    explicit SpikeListBuilder(std::vector<PyObject*>& id_strings) : id_strings_(id_strings) {}
+    SpikeListBuilder(const SpikeListBuilder&) = delete;
+    SpikeListBuilder& operator=(const SpikeListBuilder&) = delete;
+
+    // Records the spikes in order. After a failure (exception set) further
+    // calls do nothing and finish() returns nullptr.
+    void add(const std::vector<SpikeEvent>& spikes);
+    // The list of everything added, or nullptr with the exception set.
+    PyObject* finish();
+
+  private:
+    struct TimeRun {
+        double t_ms;
+        std::size_t end;  // one past the last spike with this time
+    };
+
+    std::vector<PyObject*>& id_strings_;
+    std::vector<std::uint32_t> neurons_;
+    std::vector<TimeRun> times_;
+    bool failed_ = false;
+};
+
+// The list of one tick's spikes (see SpikeListBuilder).
 PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes, std::vector<PyObject*>& id_strings);
 
 // A dict {id_str: params_dict} inserted in the given order; a repeated id

@@ -178,18 +178,15 @@ PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::uint64_t n_steps = 0;
     if (!arg_float(dt_arg, "dt_ms", dt_ms) || !arg_u64(steps_arg, "n_steps", n_steps))
         return nullptr;
-    // The whole run stays in C++; Python objects are made once, at the end.
-    // A tick emits at most one spike per neuron. Keeping that much spare
-    // capacity, grown geometrically, means the engine never has to grow the
-    // vector itself, so appending tick after tick stays linear overall.
-    std::vector<SpikeEvent> spikes;
-    const std::size_t per_tick = sim->engine.n_neurons();
+    // The whole run stays in C++. Each tick's spikes are converted right
+    // after the tick, from the same small buffer, while they are in cache.
+    SpikeListBuilder builder(sim->id_strings);
     for (std::uint64_t step = 0; step < n_steps; ++step) {
-        if (spikes.capacity() - spikes.size() < per_tick)
-            spikes.reserve(std::max(2 * spikes.capacity(), spikes.size() + per_tick));
-        sim->engine.tick_into(dt_ms, spikes);
+        sim->scratch.clear();
+        sim->engine.tick_into(dt_ms, sim->scratch);
+        builder.add(sim->scratch);
     }
-    return spikes_to_list(spikes, sim->id_strings);
+    return builder.finish();
 }
 
 // ---- reading ------------------------------------------------------------
