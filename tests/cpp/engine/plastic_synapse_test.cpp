@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "tests/cpp/util/test_support.hpp"
+
 namespace vorn {
 namespace {
 
@@ -146,11 +148,7 @@ TEST(PlasticSynapse, RateEstimateAndHomeostasis) {
 
 TEST(PlasticSynapse, SnapshotHasTwentyFiveKeys) {
     const JsonValue snap = make().snapshot();
-    std::string keys;
-    for (const auto& [k, v] : snap.as_object()) {
-        keys += k + ",";
-    }
-    EXPECT_EQ(keys,
+    EXPECT_EQ(testing::keys_of(snap),
               "a_minus,a_plus,dopamine_gain,dopamine_threshold,eligibility_trace,g_syn,"
               "homeostatic_rate,id,learning_rate,observed_post_rate_hz,post_consolidation_decay,"
               "post_id,post_trace,pre_id,pre_trace,tag,target_post_rate_hz,tau_eligibility_ms,"
@@ -214,10 +212,6 @@ TEST(PlasticSynapse, SetParamRanges) {
     }
 
     PlasticSynapse s = make();
-    set(s, "eligibility_trace", -5.0);
-    EXPECT_EQ(s.state().eligibility_trace, -5.0f);
-    EXPECT_EQ(s.set_param("pre_trace", JsonValue::signed_int(-5)).error().message(),
-              "parameter 'pre_trace' out of range: must be in [0, 1000000]");
     const JsonValue before = s.snapshot();
     for (const char* key : {"tag", "tau_plus", "tau_minus", "", "Weight"}) {
         EXPECT_EQ(s.set_param(key, JsonValue::number(0.5)).error().message(),
@@ -267,37 +261,6 @@ TEST(PlasticConfigValidation, ReportsTheFirstBadKey) {
     cfg.tau_plus_ms = 20.0f;
     EXPECT_EQ(validate_plastic_config(cfg).error().message(),
               "parameter 'dopamine_gain' out of range: not finite");
-}
-
-TEST(PlasticSynapse, SuppliedDecaysAreBitIdentical) {
-    PlasticSynapseConfig cfg = kConfig;
-    cfg.homeostatic_rate = 0.5f;
-    cfg.tau_plus_ms = 13.0f;
-    cfg.tau_minus_ms = 27.0f;
-    cfg.tau_eligibility_ms = 310.0f;
-    cfg.tau_tag_ms = 4321.0f;
-    PlasticSynapse own = make(0.4f, cfg);
-    PlasticSynapse supplied = make(0.4f, cfg);
-    std::uint32_t x = 12345;
-    auto next = [&x] {
-        x = x * 1664525u + 1013904223u;
-        return x >> 8;
-    };
-    for (int i = 0; i < 2000; ++i) {
-        const float dt = (i % 3 == 0) ? 0.1f : (i % 3 == 1 ? 1.0f : 0.25f);
-        const float m = static_cast<float>(next() % 200) / 100.0f - 1.0f;
-        const SynapseStepContext c = tick(dt, next() % 5 == 0, next() % 7 == 0, m);
-        own.update(c);
-        // As an engine would: one exp(-dt / tau) per distinct pair, computed outside.
-        const PlasticDecays d{std::exp(-dt / cfg.tau_plus_ms), std::exp(-dt / cfg.tau_minus_ms),
-                              std::exp(-dt / cfg.tau_eligibility_ms),
-                              std::exp(-dt / cfg.tau_tag_ms)};
-        supplied.update_with(c, d);
-    }
-    EXPECT_EQ(own.snapshot(), supplied.snapshot());
-    // The run exercised the rule: the weight and the tag moved.
-    EXPECT_NE(own.weight(), 0.4f);
-    EXPECT_GT(own.state().tag, 0.0f);
 }
 
 }  // namespace
