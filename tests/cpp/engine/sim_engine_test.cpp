@@ -64,6 +64,10 @@ TEST(SimEngine, ClockAdvancesAndStampsSpikes) {
     EXPECT_EQ(e.t_ms(), 99.5);
     e.tick(0.0f);
     EXPECT_EQ(e.t_ms(), 99.5);
+    // A NaN step is taken as given and drops every stimulation on the way.
+    e.stimulate(node(1), 0.5f, 100.0f);
+    e.tick(std::nanf(""));
+    EXPECT_TRUE(std::isnan(e.t_ms()));
 }
 
 TEST(SimEngine, AddNeuronKeepsTheFirstOfEachIdInInsertionOrder) {
@@ -133,20 +137,10 @@ TEST(SimEngine, AddEdgeRules) {
     EXPECT_EQ(e.synapse_weight(0), 0.75f);
     EXPECT_EQ(e.synapse_weight(2), 0.25f);
 
-    // A plastic synapse is stored with its own parameters and clamped weight.
-    e.add_edge(edge(4), node(3), node(1), plastic(), 1.5f);
-    const JsonValue params = *e.synapse_params(edge(4));
-    EXPECT_EQ(params, PlasticSynapse(edge(4), node(3), node(1), plastic(), 1.5f).snapshot());
-    EXPECT_EQ(e.synapse_weight(3), 1.0f);
-    ASSERT_TRUE(e.set_synapse_param(edge(4), "w_max", JsonValue::number(0.5)));
-    EXPECT_EQ(e.synapse_weight(3), 0.5f);
-
     auto all = e.all_synapse_params();
-    ASSERT_EQ(all.size(), 4u);
+    ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[2].second.as_object().find("pre_id")->as_string(), node(2).to_string());
     EXPECT_EQ(number_at(all[2].second, "weight"), 0.25);
-    EXPECT_EQ(all[3].first, edge(4));
-    EXPECT_EQ(all[3].second, *e.synapse_params(edge(4)));
 }
 
 TEST(SimEngine, UnknownIdsInParameterWrites) {
@@ -175,7 +169,6 @@ TEST(SimEngine, SpikeReachesTheTargetOneTickLater) {
     EXPECT_EQ(param(e, node(2), "v"), -65.0);
     e.tick(1.0f);
     const float delivered = 0.7f * 80.0f + 0.75f * 2.0f;
-    EXPECT_EQ(delivered, 57.5f);
     LifNeuron expect(node(2));
     expect.advance(1.0f, 0.0f, decay_factor(1.0f, 5.0f));
     expect.advance(1.0f, delivered, decay_factor(1.0f, 5.0f));
@@ -183,19 +176,6 @@ TEST(SimEngine, SpikeReachesTheTargetOneTickLater) {
     // A pre spike alone leaves the weight and raises the pre trace.
     EXPECT_EQ(e.synapse_weight(0), 0.7f);
     EXPECT_EQ(syn_param(e, edge(1), "pre_trace"), static_cast<double>(std::exp(-1.0f / 20.0f)));
-}
-
-TEST(SimEngine, WeightWrittenBetweenTicksIsWhatTheSpikeDelivers) {
-    SimEngine e;
-    e.add_edge(edge(1), node(1), node(2), StdpConfig{}, 0.7f);
-    arm(e, node(1));
-    e.tick(1.0f);
-    ASSERT_TRUE(e.set_synapse_param(edge(1), "g_syn", JsonValue::number(10)));
-    // An edge added after the spike delivers on the next tick as well.
-    e.add_edge(edge(2), node(1), node(3), StdpConfig{}, 0.5f);
-    e.tick(1.0f);
-    EXPECT_EQ(param(e, node(2), "epsc"), static_cast<double>(7.0f * decay_factor(1.0f, 5.0f)));
-    EXPECT_EQ(param(e, node(3), "epsc"), static_cast<double>(40.0f * decay_factor(1.0f, 5.0f)));
 }
 
 // The engine's neuron against a lone copy fed the expected input per tick.
@@ -228,30 +208,6 @@ TEST(SimEngine, StimulationExpiryReplacementAndUnknownNodes) {
     expect_inputs(e, lone, {0.5f, 0.5f, 0.5f});
     e.stimulate(node(1), 0.25f, 4.0f);
     expect_inputs(e, lone, {0.25f, 0.25f, 0.25f, 0.0f, 0.0f});
-}
-
-TEST(SimEngine, StimulationsOfSeveralNeuronsExpireIndependently) {
-    SimEngine e;
-    for (std::uint8_t n = 1; n <= 4; ++n) {
-        e.add_neuron(node(n), LifConfig{});
-        e.stimulate(node(n), 0.25f * n, 1.0f + n);
-    }
-    // Neuron n gets input on n ticks; removals must not disturb the others.
-    std::vector<LifNeuron> lone;
-    for (std::uint8_t n = 1; n <= 4; ++n)
-        lone.emplace_back(node(n));
-    for (int t = 0; t < 6; ++t) {
-        e.tick(1.0f);
-        for (std::uint8_t n = 1; n <= 4; ++n) {
-            float in = t < n ? 0.25f * n : 0.0f;
-            lone[n - 1].advance(1.0f, in, decay_factor(1.0f, 5.0f));
-            ASSERT_EQ(*e.node_params(node(n)), lone[n - 1].snapshot()) << t << " " << int(n);
-        }
-    }
-    // A NaN step removes every stimulation.
-    e.stimulate(node(1), 0.5f, 100.0f);
-    e.tick(std::nanf(""));
-    EXPECT_TRUE(std::isnan(e.t_ms()));
 }
 
 TEST(SimEngine, ModulatorPulsesDecayAndFeedTheLevels) {
@@ -297,13 +253,7 @@ std::pair<JsonValue, JsonValue> pair_then_run(float base_level, int ticks) {
             arm(e, node(2));
         auto spikes = e.tick(1.0f);
         EXPECT_EQ(spikes.size(), (pre ? 1u : 0u) + (post ? 1u : 0u));
-        SynapseStepContext c;
-        c.ctx.dt_ms = 1.0f;
-        c.ctx.levels = {base_level, 5.0f, 0.0f, 0.0f};
-        c.ctx.level0 = base_level;
-        c.pre_spiked = pre;
-        c.post_spiked = post;
-        lone.update(c);
+        lone.update(testing::synapse_tick(1.0f, pre, post, base_level));
     };
     step(true, false);
     step(false, true);

@@ -10,25 +10,16 @@
 namespace vorn {
 namespace {
 
+using testing::error_text;
+using testing::synapse_tick;
+
 Uuid id_of(std::uint8_t b) {
-    Uuid u;
-    u.bytes[15] = b;
-    return u;
+    return testing::test_id(0, b);
 }
 
 StdpSynapse fresh(float weight) {
     return StdpSynapse(id_of(1), id_of(2), id_of(3), weight);
 }
-
-SynapseStepContext step(float dt, bool pre, bool post) {
-    SynapseStepContext c;
-    c.ctx.dt_ms = dt;
-    c.pre_spiked = pre;
-    c.post_spiked = post;
-    return c;
-}
-
-using testing::error_text;
 
 TEST(StdpSynapse, InitialWeightIsClampedAndCurrentNeedsAPreSpike) {
     EXPECT_EQ(fresh(1.7f).weight(), 1.0f);
@@ -59,7 +50,7 @@ TEST(StdpSynapse, PairRule) {
         SCOPED_TRACE(i);
         StdpSynapse s = fresh(0.5f);
         for (const Step& st : cases[i].steps)
-            s.update(step(st.dt, st.pre, st.post));
+            s.update(synapse_tick(st.dt, st.pre, st.post));
         EXPECT_EQ(s.weight(), cases[i].weight);
         EXPECT_EQ(s.pre_trace, cases[i].pre_trace);
         EXPECT_EQ(s.post_trace, cases[i].post_trace);
@@ -69,11 +60,11 @@ TEST(StdpSynapse, PairRule) {
 TEST(StdpSynapse, UpdatesClampToTheBounds) {
     StdpSynapse s = fresh(0.995f);
     ASSERT_TRUE(s.set_param("a_plus", JsonValue::number(0.5)));
-    s.update(step(1.0f, true, true));
+    s.update(synapse_tick(1.0f, true, true));
     EXPECT_EQ(s.weight(), 1.0f);
     ASSERT_TRUE(s.set_param("a_minus", JsonValue::number(1)));
     ASSERT_TRUE(s.set_param("w_min", JsonValue::number(0.25)));
-    s.update(step(1.0f, true, false));
+    s.update(synapse_tick(1.0f, true, false));
     EXPECT_EQ(s.weight(), 0.25f);
     s.set_weight(-3.0f);
     EXPECT_EQ(s.weight(), 0.25f);

@@ -5,6 +5,7 @@
 #include <expected>
 #include <string>
 
+#include "core/engine/synapse_model.hpp"
 #include "core/models/param_error.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
@@ -17,6 +18,17 @@ inline Uuid test_id(std::uint8_t hi, std::uint8_t lo) {
     u.bytes[0] = hi;
     u.bytes[15] = lo;
     return u;
+}
+
+// One synapse update of dt_ms with the given spikes and channel-0 level.
+inline SynapseStepContext synapse_tick(float dt_ms, bool pre, bool post, float level0 = 0.0f) {
+    SynapseStepContext c;
+    c.ctx.dt_ms = dt_ms;
+    c.ctx.levels[0] = level0;
+    c.ctx.level0 = level0;
+    c.pre_spiked = pre;
+    c.post_spiked = post;
+    return c;
 }
 
 // The object's keys in stored order, each followed by a comma.
