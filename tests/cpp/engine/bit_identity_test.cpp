@@ -103,26 +103,18 @@ PlasticSynapseConfig plastic_config(Fuzz& fuzz) {
 
 // Each neuron model in turn, HH alternating between its integrators.
 NeuronConfig model_config(std::size_t i) {
+    const Integrator integrator = i % 5 == 1 ? Integrator::Rk4 : Integrator::Euler;
+    const HhConfig hh{1.0f,   120.0f, 36.0f, 0.3f, 50.0f,     -77.0f,
+                      -54.4f, -65.0f, 0.0f,  2.0f, integrator};
     switch (i % 5) {
         case 0:
             return LifConfig{};
-        case 1:
-        case 2:
-            return HhConfig{1.0f,
-                            120.0f,
-                            36.0f,
-                            0.3f,
-                            50.0f,
-                            -77.0f,
-                            -54.4f,
-                            -65.0f,
-                            0.0f,
-                            2.0f,
-                            i % 5 == 1 ? Integrator::Rk4 : Integrator::Euler};
         case 3:
             return IzhikevichConfig{0.02f, 0.2f, -65.0f, 8.0f, 30.0f};
-        default:
+        case 4:
             return AdExConfig{20.0f, 1.0f, -70.0f, -50.0f, 2.0f, 0.0f, -58.0f, 100.0f, 0.1f, 2.0f};
+        default:
+            return hh;
     }
 }
 
@@ -174,12 +166,18 @@ class BitIdentity : public ::testing::Test {
                       "unknown parameter 'synapse " + edge.to_string() + " (not in engine)'");
             return;
         }
-        auto want = s->set_param(key, value);
+        expect_same_result(got, s->set_param(key, value), key);
+    }
+
+    // Both accepted with the same bits, or both refused with the same text.
+    static void expect_same_result(const std::expected<JsonValue, ParamError>& got,
+                                   const std::expected<JsonValue, ParamError>& want,
+                                   const std::string& key) {
         ASSERT_EQ(got.has_value(), want.has_value()) << key;
         if (got) {
             EXPECT_TRUE(bits_equal(*got, *want)) << key;
         } else {
-            EXPECT_EQ(got.error().message(), want.error().message());
+            EXPECT_EQ(got.error().message(), want.error().message()) << key;
         }
     }
 
@@ -193,22 +191,19 @@ class BitIdentity : public ::testing::Test {
             {"weight", 0.0, 1.0},     {"w_min", 0.0, 0.5},      {"w_max", 0.5, 1.0},
             {"g_syn", 0.0, 6.0},      {"a_plus", 0.0, 0.02},    {"a_minus", 0.0, 0.02},
             {"tau_plus", 0.5, 40.0},  {"tau_minus", 0.5, 40.0}, {"pre_trace", 0.0, 3.0},
-            {"post_trace", 0.0, 3.0}, {"pre_id", 0.0, 1.0},     {"tau_plus_ms", 0.0, 1.0},
-        };
-        static const Key kPlasticKeys[] = {
-            {"weight", 0.0, 1.0},
-            {"w_max", 0.5, 1.0},
-            {"g_syn", 0.0, 6.0},
-            {"tau_plus_ms", 1.0, 40.0},
-            {"tau_eligibility_ms", 10.0, 800.0},
-            {"eligibility_trace", -2.0, 2.0},
-            {"learning_rate", 0.0, 2.0},
-            {"dopamine_threshold", 0.0, 0.5},
-            {"homeostatic_rate", 0.0, 0.05},
-            {"observed_post_rate_hz", 0.0, 50.0},
-            {"tag", 0.0, 1.0},
-            {"post_id", 0.0, 1.0},
-        };
+            {"post_trace", 0.0, 3.0}, {"pre_id", 0.0, 1.0},     {"tau_plus_ms", 0.0, 1.0}};
+        static const Key kPlasticKeys[] = {{"weight", 0.0, 1.0},
+                                           {"w_max", 0.5, 1.0},
+                                           {"g_syn", 0.0, 6.0},
+                                           {"tau_plus_ms", 1.0, 40.0},
+                                           {"tau_eligibility_ms", 10.0, 800.0},
+                                           {"eligibility_trace", -2.0, 2.0},
+                                           {"learning_rate", 0.0, 2.0},
+                                           {"dopamine_threshold", 0.0, 0.5},
+                                           {"homeostatic_rate", 0.0, 0.05},
+                                           {"observed_post_rate_hz", 0.0, 50.0},
+                                           {"tag", 0.0, 1.0},
+                                           {"post_id", 0.0, 1.0}};
         // Half of the writes hit synapses that deliver on the next tick.
         std::vector<Uuid> delivering;
         for (const auto& s : ref.synapses) {
@@ -246,14 +241,8 @@ class BitIdentity : public ::testing::Test {
             const Key& k = hh ? kHhKeys[fuzz.below(std::size(kHhKeys))]
                               : kLifKeys[fuzz.below(std::size(kLifKeys))];
             JsonValue value = fuzz.value_for(k.lo, k.hi);
-            auto got = engine.set_node_param(id, k.name, value);
-            auto want = want_model->set_param(k.name, value);
-            ASSERT_EQ(got.has_value(), want.has_value());
-            if (got) {
-                EXPECT_TRUE(bits_equal(*got, *want));
-            } else {
-                EXPECT_EQ(got.error().message(), want.error().message());
-            }
+            expect_same_result(engine.set_node_param(id, k.name, value),
+                               want_model->set_param(k.name, value), k.name);
         }
     }
 
@@ -320,6 +309,18 @@ class BitIdentity : public ::testing::Test {
         }
     }
 
+    // Each kind of edit on about half of the rounds, alone or mixed.
+    void random_edits(int synapse_writes, int stimulations, int edges) {
+        if (fuzz.chance(0.5))
+            random_synapse_writes(synapse_writes);
+        if (fuzz.chance(0.5))
+            random_neuron_writes(40);
+        if (fuzz.chance(0.5))
+            random_stimulations(stimulations);
+        if (fuzz.chance(0.5))
+            random_edges(edges);
+    }
+
     // Neurons, then edges in (pre, post) order, as a bulk load creates them.
     void build_ordered(int neurons, double p) {
         for (int i = 0; i < neurons; ++i)
@@ -369,14 +370,7 @@ TEST_F(BitIdentity, MixedModelsAndModulatedPlasticity) {
     for (int round = 0; round < 12; ++round) {
         run_and_compare(round % 4 == 1 ? 120 : 30, kSteps[round % std::size(kSteps)]);
         compare_state();
-        if (fuzz.chance(0.5))
-            random_synapse_writes(150);
-        if (fuzz.chance(0.5))
-            random_neuron_writes(40);
-        if (fuzz.chance(0.5))
-            random_stimulations(50);
-        if (fuzz.chance(0.5))
-            random_edges(60);
+        random_edits(150, 50, 60);
         if (fuzz.chance(0.5))
             random_pulses(4);
         if (fuzz.chance(0.3))
@@ -413,15 +407,7 @@ TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
         // Some runs are long, so that traces decay far between edits.
         run_and_compare(round % 5 == 2 ? 150 : 30, kSteps[round % std::size(kSteps)]);
         compare_state();
-        // Each kind of edit on about half of the rounds, alone or mixed.
-        if (fuzz.chance(0.5))
-            random_synapse_writes(200);
-        if (fuzz.chance(0.5))
-            random_neuron_writes(40);
-        if (fuzz.chance(0.5))
-            random_stimulations(60);
-        if (fuzz.chance(0.5))
-            random_edges(80);
+        random_edits(200, 60, 80);
         if (fuzz.chance(0.2))
             add_neuron(fuzz.fresh_id());
     }

@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "tests/cpp/util/test_support.hpp"
+
 namespace vorn {
 namespace {
 
@@ -17,24 +19,14 @@ constexpr PlasticSynapseConfig kConfig{0.0f,  1.0f,    80.0f,    0.01f, 0.012f, 
                                        20.0f, 1000.0f, 10000.0f, 1.0f,  0.1f,   1.0f,
                                        5.0f,  0.0f,    1000.0f,  0.5f};
 
+using testing::synapse_tick;
+
 Uuid uuid(std::uint8_t last) {
-    Uuid id;
-    id.bytes[15] = last;
-    return id;
+    return testing::test_id(0, last);
 }
 
 PlasticSynapse make(float weight = 0.5f, const PlasticSynapseConfig& cfg = kConfig) {
     return PlasticSynapse(uuid(1), uuid(2), uuid(3), cfg, weight);
-}
-
-SynapseStepContext tick(float dt_ms, bool pre, bool post, float modulator = 0.0f) {
-    SynapseStepContext c;
-    c.ctx.dt_ms = dt_ms;
-    c.ctx.levels[0] = modulator;
-    c.ctx.level0 = modulator;
-    c.pre_spiked = pre;
-    c.post_spiked = post;
-    return c;
 }
 
 void set(PlasticSynapse& s, const char* key, double value) {
@@ -59,23 +51,23 @@ TEST(PlasticSynapse, SpikePairsBuildEligibilityNotWeight) {
     const float decay = std::exp(-1.0f / 20.0f);
     // Pre then post: potentiation credit from the decayed pre trace.
     PlasticSynapse ltp = make();
-    ltp.update(tick(1.0f, true, false));
+    ltp.update(synapse_tick(1.0f, true, false));
     EXPECT_EQ(ltp.state().pre_trace, 1.0f);
     EXPECT_EQ(ltp.state().eligibility_trace, 0.0f);
-    ltp.update(tick(1.0f, false, true));
+    ltp.update(synapse_tick(1.0f, false, true));
     EXPECT_FLOAT_EQ(ltp.state().eligibility_trace, 0.01f * decay);
     EXPECT_EQ(ltp.state().post_trace, 1.0f);
     EXPECT_EQ(ltp.weight(), 0.5f);
 
     // Post then pre: depression credit from the decayed post trace.
     PlasticSynapse ltd = make();
-    ltd.update(tick(1.0f, false, true));
-    ltd.update(tick(1.0f, true, false));
+    ltd.update(synapse_tick(1.0f, false, true));
+    ltd.update(synapse_tick(1.0f, true, false));
     EXPECT_FLOAT_EQ(ltd.state().eligibility_trace, -0.012f * decay);
 
     // Coincident spikes count as pre before post.
     PlasticSynapse both = make();
-    both.update(tick(1.0f, true, true));
+    both.update(synapse_tick(1.0f, true, true));
     EXPECT_FLOAT_EQ(both.state().eligibility_trace, 0.01f);
     EXPECT_EQ(both.weight(), 0.5f);
 }
@@ -99,7 +91,7 @@ TEST(PlasticSynapse, ModulatedChangeOutsideTheDeadBand) {
         SCOPED_TRACE(c.m);
         PlasticSynapse s = make(c.weight);
         set(s, "eligibility_trace", c.eligibility);
-        s.update(tick(0.0f, false, false, c.m));
+        s.update(synapse_tick(0.0f, false, false, c.m));
         EXPECT_FLOAT_EQ(s.weight(), c.new_weight);
         EXPECT_FLOAT_EQ(s.state().tag, c.tag);
         EXPECT_FLOAT_EQ(s.state().eligibility_trace, c.new_elig);
@@ -111,46 +103,42 @@ TEST(PlasticSynapse, ModulatedChangeOutsideTheDeadBand) {
     set(s, "dopamine_gain", 0.5);
     set(s, "dopamine_threshold", 0.0);
     set(s, "tau_tag_ms", 10.0);
-    s.update(tick(0.0f, false, false, -1.0f));
+    s.update(synapse_tick(0.0f, false, false, -1.0f));
     EXPECT_FLOAT_EQ(s.weight(), 0.4f);
-    s.update(tick(10.0f, false, false));
+    s.update(synapse_tick(10.0f, false, false));
     EXPECT_FLOAT_EQ(s.state().tag, 0.1f * std::exp(-1.0f));
 }
 
 TEST(PlasticSynapse, RateEstimateAndHomeostasis) {
     PlasticSynapse s = make();
-    s.update(tick(1.0f, false, true));  // r = 1000 Hz, alpha = 0.001 / 1.001
+    s.update(synapse_tick(1.0f, false, true));  // r = 1000 Hz, alpha = 0.001 / 1.001
     EXPECT_NEAR(s.state().observed_post_rate_hz, 1000.0 * 0.001 / 1.001, 1e-4);
     // Switched off, the weight never moves whatever the rates.
     set(s, "target_post_rate_hz", 1000.0);
     for (int i = 0; i < 200; ++i) {
-        s.update(tick(1.0f, false, i % 3 == 0));
+        s.update(synapse_tick(1.0f, false, i % 3 == 0));
     }
     EXPECT_EQ(s.weight(), 0.5f);
 
     // Below target the weight grows by (1 + dt_s * rate * (target - observed)).
     PlasticSynapse up = make();
     set(up, "homeostatic_rate", 2.0);
-    up.update(tick(1.0f, false, false));
+    up.update(synapse_tick(1.0f, false, false));
     EXPECT_FLOAT_EQ(up.weight(), 0.5f * (1.0f + 0.001f * 2.0f * 5.0f));
     // Far above target it shrinks, down to w_min at most.
     set(up, "homeostatic_rate", 10.0);
     set(up, "observed_post_rate_hz", 100000.0);
-    up.update(tick(1.0f, false, false));
+    up.update(synapse_tick(1.0f, false, false));
     EXPECT_EQ(up.weight(), 0.0f);
     // dt 0: no spike rate and no change of the estimate.
     PlasticSynapse still = make();
-    still.update(tick(0.0f, false, true));
+    still.update(synapse_tick(0.0f, false, true));
     EXPECT_EQ(still.state().observed_post_rate_hz, 0.0f);
 }
 
 TEST(PlasticSynapse, SnapshotHasTwentyFiveKeys) {
     const JsonValue snap = make().snapshot();
-    std::string keys;
-    for (const auto& [k, v] : snap.as_object()) {
-        keys += k + ",";
-    }
-    EXPECT_EQ(keys,
+    EXPECT_EQ(testing::keys_of(snap),
               "a_minus,a_plus,dopamine_gain,dopamine_threshold,eligibility_trace,g_syn,"
               "homeostatic_rate,id,learning_rate,observed_post_rate_hz,post_consolidation_decay,"
               "post_id,post_trace,pre_id,pre_trace,tag,target_post_rate_hz,tau_eligibility_ms,"
@@ -214,10 +202,6 @@ TEST(PlasticSynapse, SetParamRanges) {
     }
 
     PlasticSynapse s = make();
-    set(s, "eligibility_trace", -5.0);
-    EXPECT_EQ(s.state().eligibility_trace, -5.0f);
-    EXPECT_EQ(s.set_param("pre_trace", JsonValue::signed_int(-5)).error().message(),
-              "parameter 'pre_trace' out of range: must be in [0, 1000000]");
     const JsonValue before = s.snapshot();
     for (const char* key : {"tag", "tau_plus", "tau_minus", "", "Weight"}) {
         EXPECT_EQ(s.set_param(key, JsonValue::number(0.5)).error().message(),
@@ -267,37 +251,6 @@ TEST(PlasticConfigValidation, ReportsTheFirstBadKey) {
     cfg.tau_plus_ms = 20.0f;
     EXPECT_EQ(validate_plastic_config(cfg).error().message(),
               "parameter 'dopamine_gain' out of range: not finite");
-}
-
-TEST(PlasticSynapse, SuppliedDecaysAreBitIdentical) {
-    PlasticSynapseConfig cfg = kConfig;
-    cfg.homeostatic_rate = 0.5f;
-    cfg.tau_plus_ms = 13.0f;
-    cfg.tau_minus_ms = 27.0f;
-    cfg.tau_eligibility_ms = 310.0f;
-    cfg.tau_tag_ms = 4321.0f;
-    PlasticSynapse own = make(0.4f, cfg);
-    PlasticSynapse supplied = make(0.4f, cfg);
-    std::uint32_t x = 12345;
-    auto next = [&x] {
-        x = x * 1664525u + 1013904223u;
-        return x >> 8;
-    };
-    for (int i = 0; i < 2000; ++i) {
-        const float dt = (i % 3 == 0) ? 0.1f : (i % 3 == 1 ? 1.0f : 0.25f);
-        const float m = static_cast<float>(next() % 200) / 100.0f - 1.0f;
-        const SynapseStepContext c = tick(dt, next() % 5 == 0, next() % 7 == 0, m);
-        own.update(c);
-        // As an engine would: one exp(-dt / tau) per distinct pair, computed outside.
-        const PlasticDecays d{std::exp(-dt / cfg.tau_plus_ms), std::exp(-dt / cfg.tau_minus_ms),
-                              std::exp(-dt / cfg.tau_eligibility_ms),
-                              std::exp(-dt / cfg.tau_tag_ms)};
-        supplied.update_with(c, d);
-    }
-    EXPECT_EQ(own.snapshot(), supplied.snapshot());
-    // The run exercised the rule: the weight and the tag moved.
-    EXPECT_NE(own.weight(), 0.4f);
-    EXPECT_GT(own.state().tag, 0.0f);
 }
 
 }  // namespace

@@ -3,30 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
+
+#include "tests/cpp/util/test_support.hpp"
 
 namespace vorn {
 namespace {
 
+using testing::error_text;
+using testing::synapse_tick;
+
 Uuid id_of(std::uint8_t b) {
-    Uuid u;
-    u.bytes[15] = b;
-    return u;
+    return testing::test_id(0, b);
 }
 
 StdpSynapse fresh(float weight) {
     return StdpSynapse(id_of(1), id_of(2), id_of(3), weight);
-}
-
-SynapseStepContext step(float dt, bool pre, bool post) {
-    SynapseStepContext c;
-    c.ctx.dt_ms = dt;
-    c.pre_spiked = pre;
-    c.post_spiked = post;
-    return c;
-}
-
-std::string error_text(const std::expected<JsonValue, ParamError>& r) {
-    return r ? std::string("<ok>") : r.error().message();
 }
 
 TEST(StdpSynapse, InitialWeightIsClampedAndCurrentNeedsAPreSpike) {
@@ -38,47 +30,41 @@ TEST(StdpSynapse, InitialWeightIsClampedAndCurrentNeedsAPreSpike) {
     EXPECT_STREQ(s.kind(), "stdp");
 }
 
-TEST(StdpSynapse, PreAloneOnlyRaisesThePreTrace) {
-    StdpSynapse s = fresh(0.5f);
-    s.update(step(1.0f, true, false));
-    EXPECT_EQ(s.weight(), 0.5f);
-    EXPECT_EQ(s.pre_trace, 1.0f);
-    EXPECT_EQ(s.post_trace, 0.0f);
-}
-
-TEST(StdpSynapse, PostOneTickAfterPrePotentiates) {
-    StdpSynapse s = fresh(0.5f);
-    s.update(step(1.0f, true, false));
-    s.update(step(1.0f, false, true));
-    float pre = std::exp(-1.0f / 20.0f);
-    EXPECT_EQ(s.pre_trace, pre);
-    EXPECT_EQ(s.weight(), 0.5f + 0.01f * pre);
-    EXPECT_EQ(s.post_trace, 1.0f);
-}
-
-TEST(StdpSynapse, PreAfterPostDepressesWithTheDecayedPostTrace) {
-    StdpSynapse s = fresh(0.5f);
-    s.update(step(2.0f, false, true));
-    s.update(step(2.0f, true, false));
-    EXPECT_EQ(s.weight(), 0.5f - 0.012f * std::exp(-2.0f / 20.0f));
-}
-
-TEST(StdpSynapse, CoincidentPairCountsAsPreBeforePost) {
-    StdpSynapse s = fresh(0.5f);
-    s.update(step(1.0f, true, true));
-    EXPECT_EQ(s.weight(), (0.5f - 0.012f * 0.0f) + 0.01f * 1.0f);
-    EXPECT_EQ(s.pre_trace, 1.0f);
-    EXPECT_EQ(s.post_trace, 1.0f);
+// Known answers of the pair rule from weight 0.5 with the default parameters.
+TEST(StdpSynapse, PairRule) {
+    const float d1 = std::exp(-1.0f / 20.0f), d2 = std::exp(-2.0f / 20.0f);
+    struct Step {
+        float dt;
+        bool pre, post;
+    };
+    const struct {
+        std::vector<Step> steps;
+        float weight, pre_trace, post_trace;
+    } cases[] = {
+        {{{1, true, false}}, 0.5f, 1.0f, 0.0f},                                // pre alone
+        {{{1, true, false}, {1, false, true}}, 0.5f + 0.01f * d1, d1, 1.0f},   // pre, then post
+        {{{2, false, true}, {2, true, false}}, 0.5f - 0.012f * d2, 1.0f, d2},  // post, then pre
+        {{{1, true, true}}, 0.5f + 0.01f, 1.0f, 1.0f},  // coincident: pre before post
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        StdpSynapse s = fresh(0.5f);
+        for (const Step& st : cases[i].steps)
+            s.update(synapse_tick(st.dt, st.pre, st.post));
+        EXPECT_EQ(s.weight(), cases[i].weight);
+        EXPECT_EQ(s.pre_trace, cases[i].pre_trace);
+        EXPECT_EQ(s.post_trace, cases[i].post_trace);
+    }
 }
 
 TEST(StdpSynapse, UpdatesClampToTheBounds) {
     StdpSynapse s = fresh(0.995f);
     ASSERT_TRUE(s.set_param("a_plus", JsonValue::number(0.5)));
-    s.update(step(1.0f, true, true));
+    s.update(synapse_tick(1.0f, true, true));
     EXPECT_EQ(s.weight(), 1.0f);
     ASSERT_TRUE(s.set_param("a_minus", JsonValue::number(1)));
     ASSERT_TRUE(s.set_param("w_min", JsonValue::number(0.25)));
-    s.update(step(1.0f, true, false));
+    s.update(synapse_tick(1.0f, true, false));
     EXPECT_EQ(s.weight(), 0.25f);
     s.set_weight(-3.0f);
     EXPECT_EQ(s.weight(), 0.25f);
@@ -128,10 +114,6 @@ TEST(StdpSynapse, SetParamTableAndTexts) {
         EXPECT_EQ(error_text(s.set_param(c.key, JsonValue::number(c.bad))),
                   std::string("parameter '") + c.key + "' out of range: " + c.reason);
     }
-    EXPECT_EQ(error_text(s.set_param("weight", JsonValue::string("0.5"))),
-              "parameter 'weight' expects a finite number");
-    EXPECT_EQ(error_text(s.set_param("g_syn", JsonValue::number(1e39))),
-              "parameter 'g_syn' out of range: not finite");
     for (const char* key : {"id", "pre_id", "post_id"}) {
         EXPECT_EQ(error_text(s.set_param(key, JsonValue::string("x"))),
                   std::string("parameter '") + key +
@@ -151,15 +133,11 @@ TEST(StdpSynapse, SetParamTableAndTexts) {
 }
 
 TEST(StdpSynapse, SnapshotHasThirteenKeysWithIds) {
-    StdpSynapse s = fresh(0.5f);
-    JsonValue snap = s.snapshot();
+    JsonValue snap = fresh(0.5f).snapshot();
     const JsonObject& o = snap.as_object();
-    std::vector<std::string> keys;
-    for (const auto& [k, v] : o)
-        keys.push_back(k);
-    EXPECT_EQ(keys, (std::vector<std::string>{"a_minus", "a_plus", "g_syn", "id", "post_id",
-                                              "post_trace", "pre_id", "pre_trace", "tau_minus",
-                                              "tau_plus", "w_max", "w_min", "weight"}));
+    EXPECT_EQ(testing::keys_of(snap),
+              "a_minus,a_plus,g_syn,id,post_id,post_trace,pre_id,pre_trace,tau_minus,tau_plus,"
+              "w_max,w_min,weight,");
     EXPECT_EQ(o.find("pre_id")->as_string(), id_of(2).to_string());
     EXPECT_EQ(o.find("post_id")->as_string(), id_of(3).to_string());
     EXPECT_EQ(o.find("a_minus")->to_double(), static_cast<double>(0.012f));

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "tests/cpp/util/test_support.hpp"
+
 namespace vorn {
 namespace {
 
@@ -77,14 +79,8 @@ TEST(AdExNeuron, SpikesResetAndAdapt) {
 TEST(AdExNeuron, SnapshotAndFixedParameters) {
     AdExNeuron n(Uuid{}, kConfig);
     const JsonValue before = n.snapshot();
-    std::string keys;
-    for (const auto& [k, v] : before.as_object()) {
-        keys += k + ",";
-    }
-    for (const auto& [k, v] : before.as_object().find("config")->as_object()) {
-        keys += k + ",";
-    }
-    EXPECT_EQ(keys, "config,id,last_v,v,w,a,b,c_m,delta_t,e_l,g_l,tau_w,v_peak,v_reset,v_t,");
+    EXPECT_EQ(testing::keys_of(before) + testing::keys_of(*before.as_object().find("config")),
+              "config,id,last_v,v,w,a,b,c_m,delta_t,e_l,g_l,tau_w,v_peak,v_reset,v_t,");
     for (const char* key : {"b", "v", "w"}) {
         EXPECT_EQ(n.set_param(key, JsonValue::unsigned_int(1)).error().message(),
                   "unknown parameter '" + std::string(key) + "'");

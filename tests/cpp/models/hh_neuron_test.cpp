@@ -6,8 +6,12 @@
 #include <limits>
 #include <string>
 
+#include "tests/cpp/util/test_support.hpp"
+
 namespace vorn {
 namespace {
+
+using testing::keys_of;
 
 HhConfig standard_config(Integrator integrator = Integrator::Euler) {
     return {1.0f, 120.0f, 36.0f, 0.3f, 50.0f, -77.0f, -54.387f, -65.0f, 0.0f, 2.0f, integrator};
@@ -16,14 +20,6 @@ HhConfig standard_config(Integrator integrator = Integrator::Euler) {
 HhNeuron make(Integrator integrator = Integrator::Euler) {
     return HhNeuron(Uuid::parse("0f8fad5b-d9cb-469f-a165-70867728950e").value(),
                     standard_config(integrator));
-}
-
-std::string keys_of(const JsonValue& v) {
-    std::string keys;
-    for (const auto& [k, x] : v.as_object()) {
-        keys += k + ",";
-    }
-    return keys;
 }
 
 void expect_same_state(const HhNeuron& a, const HhNeuron& b) {
@@ -59,7 +55,6 @@ TEST(HhNeuron, RatesRestingStateSnapshotAndReset) {
     EXPECT_EQ(keys_of(cfg),
               "c_m,e_k,e_l,e_na,g_k,g_l,g_na,integrator,refractory_ms,v_rest,v_spike_thresh,");
     EXPECT_EQ(cfg.as_object().find("integrator")->as_string(), "euler");
-    EXPECT_EQ(cfg.as_object().find("e_l")->to_double(), static_cast<double>(-54.387f));
 
     // reset() rebuilds the creation state from the current configuration.
     n.step_impl(5.0f, 20.0f);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "tests/cpp/util/test_support.hpp"
+
 namespace vorn {
 namespace {
 
@@ -46,14 +48,8 @@ TEST(IzhikevichNeuron, SpikeAtExactlyThePeak) {
 TEST(IzhikevichNeuron, SnapshotAndFixedParameters) {
     IzhikevichNeuron n(Uuid{}, kConfig);
     const JsonValue before = n.snapshot();
-    std::string keys;
-    for (const auto& [k, v] : before.as_object()) {
-        keys += k + ",";
-    }
-    for (const auto& [k, v] : before.as_object().find("config")->as_object()) {
-        keys += k + ",";
-    }
-    EXPECT_EQ(keys, "config,id,last_v,u,v,a,b,c,d,v_peak,");
+    EXPECT_EQ(testing::keys_of(before) + testing::keys_of(*before.as_object().find("config")),
+              "config,id,last_v,u,v,a,b,c,d,v_peak,");
     for (const char* key : {"a", "v", "u", "config", ""}) {
         EXPECT_EQ(n.set_param(key, JsonValue::number(0.5)).error().message(),
                   "unknown parameter '" + std::string(key) + "'");
