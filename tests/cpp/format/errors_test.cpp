@@ -16,6 +16,7 @@ TEST(CortexError, MessagesAndOsClassification) {
     const Case cases[] = {
         // Ill-formed bytes of a path are shown as replacement characters.
         {CortexError::not_a_directory("a\xff"), "a\xef\xbf\xbd is not a directory", true},
+        {CortexError::missing_file("m"), "expected file does not exist: m", true},
         {CortexError(MetadataError::empty_name()), "metadata.name must not be empty", false},
         {CortexError(EventError::serialize(JsonError{"bad", 0, 0})), "event serialize error: bad",
          false},
