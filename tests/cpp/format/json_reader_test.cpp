@@ -121,25 +121,12 @@ TEST(JsonInput, StopsOneByteAfterTheCap) {
     EXPECT_FALSE(at_cap.over_cap());
 }
 
-TEST(JsonWriter, WritesSortedPrettyAndCompactForms) {
-    auto v = parse_json_value(R"({"z": [], "a": {"y": {}, "b": [1, -2, 0.5]}, "m": "q\"\\/"})");
-    ASSERT_TRUE(v);
-    std::string pretty;
-    JsonWriter(pretty, true).value(*v);
-    EXPECT_EQ(pretty,
-              "{\n  \"a\": {\n    \"b\": [\n      1,\n      -2,\n      0.5\n    ],\n    \"y\": "
-              "{}\n  },\n  \"m\": \"q\\\"\\\\/\",\n  \"z\": []\n}");
-    std::string compact;
-    JsonWriter(compact, false).value(*v);
-    EXPECT_EQ(compact, R"({"a":{"b":[1,-2,0.5],"y":{}},"m":"q\"\\/","z":[]})");
-    EXPECT_EQ(*parse_json_value(pretty), *v);
-}
-
+// Pretty and compact layouts are pinned by the documents and event lines built on them.
 TEST(JsonWriter, EscapesControlCharactersAndRefusesIllFormedUtf8) {
     std::string out;
     JsonWriter w(out, false);
-    w.string(std::string("\"\\\n\t\r\b\f\x01\x1f\x7f\xc3\xa9", 12));
-    EXPECT_EQ(out, "\"\\\"\\\\\\n\\t\\r\\b\\f\\u0001\\u001f\x7f\xc3\xa9\"");
+    w.string(std::string("\"\\/\n\t\r\b\f\x01\x1f\x7f\xc3\xa9", 13));
+    EXPECT_EQ(out, "\"\\\"\\\\/\\n\\t\\r\\b\\f\\u0001\\u001f\x7f\xc3\xa9\"");
     EXPECT_FALSE(w.error());
     w.string("bad \xc3");
     ASSERT_TRUE(w.error());
