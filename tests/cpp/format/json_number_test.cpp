@@ -22,45 +22,34 @@ std::string f64(double v) {
     return s;
 }
 
-TEST(JsonNumber, F32Layouts) {
-    EXPECT_EQ(f32(1.0f), "1.0");
-    EXPECT_EQ(f32(0.5f), "0.5");
-    EXPECT_EQ(f32(12.25f), "12.25");
-    EXPECT_EQ(f32(100.0f), "100.0");
-    EXPECT_EQ(f32(0.1f), "0.1");
-    EXPECT_EQ(f32(0.0001f), "0.0001");
-    EXPECT_EQ(f32(-2.5f), "-2.5");
-    // Plain notation up to 13 integer digits, scientific from 14.
-    EXPECT_EQ(f32(1e12f), "1000000000000.0");
-    EXPECT_EQ(f32(1e13f), "1e13");
-    EXPECT_EQ(f32(1.5e20f), "1.5e20");
-    // Plain down to six leading zeros after the point, scientific below.
-    EXPECT_EQ(f32(1e-6f), "0.000001");
-    EXPECT_EQ(f32(1e-7f), "1e-7");
-    EXPECT_EQ(f32(1.25e-7f), "1.25e-7");
-    EXPECT_EQ(f32(std::numeric_limits<float>::max()), "3.4028235e38");
-}
-
-TEST(JsonNumber, F64Layouts) {
-    EXPECT_EQ(f64(0.1), "0.1");
-    EXPECT_EQ(f64(1e15), "1000000000000000.0");
-    EXPECT_EQ(f64(1e16), "1e16");
-    EXPECT_EQ(f64(1e-5), "0.00001");
-    EXPECT_EQ(f64(1e-6), "1e-6");
-    EXPECT_EQ(f64(123456.789), "123456.789");
-    EXPECT_EQ(f64(5e-324), "5e-324");
+TEST(JsonNumber, Layouts) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float max = std::numeric_limits<float>::max();
+    // Plain notation up to 13 integer digits and down to six leading zeros
+    // after the point, scientific beyond; zeros keep their sign, non-finite is null.
+    const std::pair<float, const char*> f32_cases[] = {
+        {1.0f, "1.0"},         {0.5f, "0.5"},
+        {12.25f, "12.25"},     {100.0f, "100.0"},
+        {0.1f, "0.1"},         {0.0001f, "0.0001"},
+        {-2.5f, "-2.5"},       {1e12f, "1000000000000.0"},
+        {1e13f, "1e13"},       {1.5e20f, "1.5e20"},
+        {1e-6f, "0.000001"},   {1e-7f, "1e-7"},
+        {1.25e-7f, "1.25e-7"}, {max, "3.4028235e38"},
+        {0.0f, "0.0"},         {-0.0f, "-0.0"},
+        {nan, "null"},         {-inf, "null"}};
+    for (const auto& [v, text] : f32_cases)
+        EXPECT_EQ(f32(v), text);
     // 0.1f widened exactly needs all its double digits.
-    EXPECT_EQ(f64(static_cast<double>(0.1f)), "0.10000000149011612");
-}
-
-TEST(JsonNumber, ZerosAndNonFinite) {
-    EXPECT_EQ(f32(0.0f), "0.0");
-    EXPECT_EQ(f32(-0.0f), "-0.0");
-    EXPECT_EQ(f64(0.0), "0.0");
-    EXPECT_EQ(f64(-0.0), "-0.0");
-    EXPECT_EQ(f32(std::numeric_limits<float>::quiet_NaN()), "null");
-    EXPECT_EQ(f32(-std::numeric_limits<float>::infinity()), "null");
-    EXPECT_EQ(f64(std::numeric_limits<double>::infinity()), "null");
+    const std::pair<double, const char*> f64_cases[] = {
+        {0.1, "0.1"},       {1e15, "1000000000000000.0"},
+        {1e16, "1e16"},     {1e-5, "0.00001"},
+        {1e-6, "1e-6"},     {123456.789, "123456.789"},
+        {5e-324, "5e-324"}, {0.1f, "0.10000000149011612"},
+        {0.0, "0.0"},       {-0.0, "-0.0"},
+        {inf, "null"}};
+    for (const auto& [v, text] : f64_cases)
+        EXPECT_EQ(f64(v), text);
 }
 
 // Whatever the layout, the text reads back to the same value.

@@ -43,6 +43,7 @@ std::string validation_error(const TopologyFile& t) {
     return err ? err->message() : "<ok>";
 }
 
+// Ids in the texts below: id(n) is ab000000-0000-0000-0000-0000000000nn.
 TEST(Topology, SerialisesByteExactly) {
     TopologyFile t = two_nodes();
     t.nodes[0].kind = NeuronSpec{"lif", {}};
@@ -54,78 +55,60 @@ TEST(Topology, SerialisesByteExactly) {
     e.kind = SynapseSpec{"stdp", *parse_json_value(R"({"a_plus": 0.01})")};
     e.delay_ms = 2.5f;
     t.edges.push_back(e);
-    std::string a = id_text(1), b = id_text(2);
-    std::string expected =
-        "{\n"
-        "  \"format\": \"cortex.topology\",\n"
-        "  \"version\": 1,\n"
-        "  \"cortex_type\": \"lif\",\n"
-        "  \"defaults\": {\n"
-        "    \"neuron\": {\n"
-        "      \"kind\": \"lif\"\n"
-        "    },\n"
-        "    \"synapse\": {\n"
-        "      \"kind\": \"stdp\"\n"
-        "    }\n"
-        "  },\n"
-        "  \"nodes\": [\n"
-        "    {\n"
-        "      \"id\": \"" +
-        a +
-        "\",\n"
-        "      \"label\": \"in\",\n"
-        "      \"kind\": {\n"
-        "        \"kind\": \"lif\"\n"
-        "      }\n"
-        "    },\n"
-        "    {\n"
-        "      \"id\": \"" +
-        b +
-        "\",\n"
-        "      \"label\": \"\",\n"
-        "      \"metadata\": {\n"
-        "        \"role\": \"out\"\n"
-        "      },\n"
-        "      \"init_state\": {\n"
-        "        \"v\": -65\n"
-        "      }\n"
-        "    }\n"
-        "  ],\n"
-        "  \"edges\": [\n"
-        "    {\n"
-        "      \"id\": \"" +
-        id_text(3) +
-        "\",\n"
-        "      \"pre\": \"" +
-        a +
-        "\",\n"
-        "      \"post\": \"" +
-        b +
-        "\",\n"
-        "      \"init_weight\": 0.25,\n"
-        "      \"delay_ms\": 1.0\n"
-        "    },\n"
-        "    {\n"
-        "      \"id\": \"" +
-        id_text(4) +
-        "\",\n"
-        "      \"pre\": \"" +
-        b +
-        "\",\n"
-        "      \"post\": \"" +
-        a +
-        "\",\n"
-        "      \"kind\": {\n"
-        "        \"kind\": \"stdp\",\n"
-        "        \"config\": {\n"
-        "          \"a_plus\": 0.01\n"
-        "        }\n"
-        "      },\n"
-        "      \"init_weight\": 1.0,\n"
-        "      \"delay_ms\": 2.5\n"
-        "    }\n"
-        "  ]\n"
-        "}";
+    const std::string expected = R"({
+  "format": "cortex.topology",
+  "version": 1,
+  "cortex_type": "lif",
+  "defaults": {
+    "neuron": {
+      "kind": "lif"
+    },
+    "synapse": {
+      "kind": "stdp"
+    }
+  },
+  "nodes": [
+    {
+      "id": "ab000000-0000-0000-0000-000000000001",
+      "label": "in",
+      "kind": {
+        "kind": "lif"
+      }
+    },
+    {
+      "id": "ab000000-0000-0000-0000-000000000002",
+      "label": "",
+      "metadata": {
+        "role": "out"
+      },
+      "init_state": {
+        "v": -65
+      }
+    }
+  ],
+  "edges": [
+    {
+      "id": "ab000000-0000-0000-0000-000000000003",
+      "pre": "ab000000-0000-0000-0000-000000000001",
+      "post": "ab000000-0000-0000-0000-000000000002",
+      "init_weight": 0.25,
+      "delay_ms": 1.0
+    },
+    {
+      "id": "ab000000-0000-0000-0000-000000000004",
+      "pre": "ab000000-0000-0000-0000-000000000002",
+      "post": "ab000000-0000-0000-0000-000000000001",
+      "kind": {
+        "kind": "stdp",
+        "config": {
+          "a_plus": 0.01
+        }
+      },
+      "init_weight": 1.0,
+      "delay_ms": 2.5
+    }
+  ]
+})";
     auto bytes = serialize_topology(t);
     ASSERT_TRUE(bytes) << bytes.error().message();
     EXPECT_EQ(*bytes, expected);
@@ -134,23 +117,19 @@ TEST(Topology, SerialisesByteExactly) {
     EXPECT_EQ(*back, t);
 
     TopologyFile empty = TopologyFile::new_empty("hh", {{"hh", {}}, {"stdp", {}}});
-    std::string empty_text = *serialize_topology(empty);
-    EXPECT_NE(empty_text.find("\"nodes\": [],\n  \"edges\": []\n}"), std::string::npos);
+    EXPECT_TRUE(serialize_topology(empty)->ends_with("\"nodes\": [],\n  \"edges\": []\n}"));
 }
 
 TEST(Topology, ReadDefaultsAndOptionalMembers) {
-    std::string text = R"({"format": "cortex.topology", "version": 1, "cortex_type": "lif",
+    auto t = parse_topology(R"({"format": "cortex.topology", "version": 1, "cortex_type": "lif",
         "defaults": {"neuron": {"kind": "lif", "config": null}, "synapse": {"kind": "stdp"}},
-        "nodes": [{"id": ")" +
-                       id_text(1) + R"(", "kind": null, "init_state": null, "x": [{}]},
-                  {"id": ")" +
-                       id_text(2) + R"(", "metadata": null}],
-        "edges": [{"id": ")" +
-                       id_text(3) + R"(", "pre": ")" + id_text(1) + R"(",
-                   "post": ")" +
-                       id_text(2) + R"(", "init_weight": 1, "kind": null}],
-        "metadata": {"k": [true]}})";
-    auto t = parse_topology(text);
+        "nodes": [{"id": "ab000000-0000-0000-0000-000000000001", "kind": null,
+                   "init_state": null, "x": [{}]},
+                  {"id": "ab000000-0000-0000-0000-000000000002", "metadata": null}],
+        "edges": [{"id": "ab000000-0000-0000-0000-000000000003",
+                   "pre": "ab000000-0000-0000-0000-000000000001",
+                   "post": "ab000000-0000-0000-0000-000000000002", "init_weight": 1, "kind": null}],
+        "metadata": {"k": [true]}})");
     ASSERT_TRUE(t) << t.error().message();
     EXPECT_EQ(t->nodes[0].label, "");
     EXPECT_FALSE(t->nodes[0].kind);
@@ -161,65 +140,50 @@ TEST(Topology, ReadDefaultsAndOptionalMembers) {
     EXPECT_EQ(t->edges[0].init_weight, 1.0f);
     EXPECT_FALSE(t->edges[0].kind);
     std::string out = *serialize_topology(*t);
-    EXPECT_NE(out.find("\"label\": \"\""), std::string::npos);
-    EXPECT_NE(out.find("\"delay_ms\": 1.0"), std::string::npos);
-    EXPECT_NE(out.find("\"metadata\": null"), std::string::npos);
-    EXPECT_NE(out.find("\"metadata\": {\n    \"k\": [\n      true\n    ]\n  }\n}"),
-              std::string::npos);
+    for (const char* part : {"\"label\": \"\"", "\"delay_ms\": 1.0", "\"metadata\": null",
+                             "\"metadata\": {\n    \"k\": [\n      true\n    ]\n  }\n}"})
+        EXPECT_NE(out.find(part), std::string::npos) << part;
     EXPECT_EQ(out.find("init_state"), std::string::npos);
 }
 
-std::string json_error(const std::string& text) {
-    auto t = parse_topology(text);
-    return t ? "<ok>" : t.error().message();
-}
-
-// A valid document with one edge whose body is given.
-std::string with_edge(const std::string& body) {
-    return R"({"format": "cortex.topology", "version": 1, "cortex_type": "lif",
-        "defaults": {"neuron": {"kind": "lif"}, "synapse": {"kind": "stdp"}},
-        "nodes": [{"id": ")" +
-           id_text(1) + R"("}, {"id": ")" + id_text(2) + R"("}], "edges": [{)" + body + "}]}";
-}
-
 TEST(Topology, SchemaErrors) {
-    std::string ends = "\"id\": \"" + id_text(3) + "\", \"pre\": \"" + id_text(1) +
-                       "\", \"post\": \"" + id_text(2) + "\"";
-    EXPECT_EQ(json_error(with_edge(ends + ", \"init_weight\": 0.5")), "<ok>");
-    auto starts = [](const std::string& s, const std::string& prefix) {
-        return s.starts_with(prefix) ? std::string() : s;
+    // A valid document with one edge whose members follow `ends`.
+    const std::string ends = R"("id": "ab000000-0000-0000-0000-000000000003",
+        "pre": "ab000000-0000-0000-0000-000000000001",
+        "post": "ab000000-0000-0000-0000-000000000002")";
+    auto with_edge = [](const std::string& body) {
+        return R"({"format": "cortex.topology", "version": 1, "cortex_type": "lif",
+        "defaults": {"neuron": {"kind": "lif"}, "synapse": {"kind": "stdp"}},
+        "nodes": [{"id": "ab000000-0000-0000-0000-000000000001"},
+                  {"id": "ab000000-0000-0000-0000-000000000002"}],
+        "edges": [{)" +
+               body + "}]}";
     };
-    EXPECT_EQ(starts(json_error(with_edge(ends)),
-                     "topology JSON parse error: missing field `init_weight` at line 3"),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge(ends + ", \"init_weight\": 0.5, \"pre\": \"x\"")),
-                     "topology JSON parse error: duplicate field `pre`"),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge(ends + ", \"init_weight\": 0.5, \"kind\": \"stdp\"")),
-                     "topology JSON parse error: invalid type: string \"stdp\", expected a spec "
-                     "object"),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge(ends + ", \"init_weight\": \"0.5\"")),
-                     "topology JSON parse error: invalid type: string \"0.5\", expected f32"),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge(ends + ", \"init_weight\": 0.5, \"delay_ms\": null")),
-                     "topology JSON parse error: invalid type: null, expected f32"),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge("\"id\": \"nope\", \"pre\": 1")),
-                     "topology JSON parse error: invalid UUID \"nope\""),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge(ends + ", \"init_weight\": 0.5, \"zz\": [1,]")),
-                     "topology JSON parse error: syntax error"),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge(ends + ", \"init_weight\": 0.5, \"zz\": \"\xc3\"")),
-                     "topology JSON parse error: syntax error"),
-              "");
-    EXPECT_EQ(starts(json_error(with_edge(ends + ", \"init_weight\": 0.5") + "\n}"),
-                     "topology JSON parse error: syntax error"),
-              "");
-    EXPECT_EQ(starts(json_error("[]"), "topology JSON parse error: invalid type: array"), "");
-    EXPECT_EQ(json_error(R"({"format": "cortex.topology"})"),
-              "topology JSON parse error: missing field `version` at line 1 column 29");
+    auto error = [](const std::string& text) {
+        auto t = parse_topology(text);
+        return t ? "<ok>" : t.error().message();
+    };
+    EXPECT_EQ(error(with_edge(ends + ", \"init_weight\": 0.5")), "<ok>");
+    const std::pair<std::string, std::string> cases[] = {
+        {with_edge(ends), "missing field `init_weight` at line 7"},
+        {with_edge(ends + ", \"init_weight\": 0.5, \"pre\": \"x\""), "duplicate field `pre`"},
+        {with_edge(ends + ", \"init_weight\": 0.5, \"kind\": \"stdp\""),
+         "invalid type: string \"stdp\", expected a spec object"},
+        {with_edge(ends + ", \"init_weight\": \"0.5\""),
+         "invalid type: string \"0.5\", expected f32"},
+        {with_edge(ends + ", \"init_weight\": 0.5, \"delay_ms\": null"),
+         "invalid type: null, expected f32"},
+        {with_edge("\"id\": \"nope\", \"pre\": 1"), "invalid UUID \"nope\""},
+        {with_edge(ends + ", \"init_weight\": 0.5, \"zz\": [1,]"), "syntax error"},
+        {with_edge(ends + ", \"init_weight\": 0.5, \"zz\": \"\xc3\""), "syntax error"},
+        {with_edge(ends + ", \"init_weight\": 0.5") + "\n}", "syntax error"},
+        {"[]", "invalid type: array"},
+        {R"({"format": "cortex.topology"})", "missing field `version` at line 1 column 29"},
+    };
+    for (const auto& [text, message] : cases) {
+        std::string got = error(text);
+        EXPECT_TRUE(got.starts_with("topology JSON parse error: " + message)) << got;
+    }
 }
 
 TEST(Topology, HeaderChecksInOrder) {
@@ -251,37 +215,39 @@ TEST(Topology, NodeChecks) {
 }
 
 TEST(Topology, EdgeChecksInOrder) {
-    TopologyFile t = two_nodes();
-    auto check = [&](TopologyEdge e) {
-        t.edges = {edge(10, 1, 2), e};
-        return validation_error(t);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    auto with = [](float delay, std::optional<SynapseSpec> kind = {}) {
+        TopologyEdge e = edge(11, 2, 1);
+        e.delay_ms = delay;
+        e.kind = std::move(kind);
+        return e;
     };
-    EXPECT_EQ(check(edge(11, 2, 1)), "<ok>");
-    EXPECT_EQ(check(edge(10, 2, 1)), "duplicate edge id " + id_text(10));
-    // A self-loop on a missing node reports the self-loop.
-    EXPECT_EQ(check(edge(11, 9, 9)), "edge " + id_text(11) + " is a self-loop (pre == post)");
-    EXPECT_EQ(check(edge(11, 8, 9)),
-              "edge " + id_text(11) + " references missing node " + id_text(8));
-    EXPECT_EQ(check(edge(11, 1, 9)),
-              "edge " + id_text(11) + " references missing node " + id_text(9));
-    for (float ok : {0.0f, -0.0f, 1.0f})
-        EXPECT_EQ(check(edge(11, 2, 1, ok)), "<ok>");
-    EXPECT_EQ(check(edge(11, 2, 1, 1.0000001f)),
-              "edge " + id_text(11) + " init_weight 1.0000001 is not finite or outside [0.0, 1.0]");
-    EXPECT_EQ(check(edge(11, 2, 1, -0.1f)),
-              "edge " + id_text(11) + " init_weight -0.1 is not finite or outside [0.0, 1.0]");
-    EXPECT_EQ(check(edge(11, 2, 1, std::numeric_limits<float>::quiet_NaN())),
-              "edge " + id_text(11) + " init_weight NaN is not finite or outside [0.0, 1.0]");
-    TopologyEdge d = edge(11, 2, 1);
-    d.delay_ms = -0.0f;
-    EXPECT_EQ(check(d), "<ok>");
-    d.delay_ms = -1.5f;
-    d.kind = SynapseSpec{"Bad", {}};
-    EXPECT_EQ(check(d), "edge " + id_text(11) + " delay_ms -1.5 is not finite or is negative");
-    d.delay_ms = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(check(d), "edge " + id_text(11) + " delay_ms inf is not finite or is negative");
-    d.delay_ms = 0.0f;
-    EXPECT_EQ(check(d), "synapse kind 'Bad' is not a valid kebab-case slug");
+    const std::string e11 = "edge " + id_text(11) + " ";
+    const std::string weight = " is not finite or outside [0.0, 1.0]";
+    const std::pair<TopologyEdge, std::string> cases[] = {
+        {edge(11, 2, 1), "<ok>"},
+        {edge(10, 2, 1), "duplicate edge id " + id_text(10)},
+        // A self-loop on a missing node reports the self-loop.
+        {edge(11, 9, 9), e11 + "is a self-loop (pre == post)"},
+        {edge(11, 8, 9), e11 + "references missing node " + id_text(8)},
+        {edge(11, 1, 9), e11 + "references missing node " + id_text(9)},
+        {edge(11, 2, 1, 0.0f), "<ok>"},
+        {edge(11, 2, 1, -0.0f), "<ok>"},
+        {edge(11, 2, 1, 1.0f), "<ok>"},
+        {edge(11, 2, 1, 1.0000001f), e11 + "init_weight 1.0000001" + weight},
+        {edge(11, 2, 1, -0.1f), e11 + "init_weight -0.1" + weight},
+        {edge(11, 2, 1, nan), e11 + "init_weight NaN" + weight},
+        {with(-0.0f), "<ok>"},
+        {with(-1.5f, SynapseSpec{"Bad", {}}), e11 + "delay_ms -1.5 is not finite or is negative"},
+        {with(inf), e11 + "delay_ms inf is not finite or is negative"},
+        {with(0.0f, SynapseSpec{"Bad", {}}), "synapse kind 'Bad' is not a valid kebab-case slug"},
+    };
+    TopologyFile t = two_nodes();
+    for (const auto& [e, message] : cases) {
+        t.edges = {edge(10, 1, 2), e};
+        EXPECT_EQ(validation_error(t), message);
+    }
 }
 
 TEST(Topology, TriplesUseTheEffectiveKind) {
@@ -289,13 +255,13 @@ TEST(Topology, TriplesUseTheEffectiveKind) {
     TopologyEdge explicit_stdp = edge(11, 1, 2);
     explicit_stdp.kind = SynapseSpec{"stdp", *parse_json_value("{\"x\": 1}")};
     t.edges = {edge(10, 1, 2), explicit_stdp};
-    EXPECT_EQ(validation_error(t),
-              "edge " + id_text(11) + " duplicates an existing (pre, post, kind) triple");
+    const std::string triple =
+        "edge " + id_text(11) + " duplicates an existing (pre, post, kind) triple";
+    EXPECT_EQ(validation_error(t), triple);
     t.edges[1].kind->kind = "plastic-synapse";
     EXPECT_EQ(validation_error(t), "<ok>");
     t.defaults.synapse.kind = "plastic-synapse";
-    EXPECT_EQ(validation_error(t),
-              "edge " + id_text(11) + " duplicates an existing (pre, post, kind) triple");
+    EXPECT_EQ(validation_error(t), triple);
 }
 
 // Random graphs with every optional member survive a write and a read.

@@ -1,12 +1,16 @@
 #pragma once
-// Test helpers: a scratch folder removed at the end of the test, and whole-file I/O.
+// Test helpers: a scratch folder removed at the end of the test, whole-file
+// I/O, a scoped environment variable and a file seam that fails on request.
 
 #include <stdlib.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "core/store/file_access.hpp"
 
 namespace vorn::testing {
 
@@ -31,16 +35,67 @@ inline void spit(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+inline bool exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+// The error text of a failed result, "<ok>" for a success.
+template <typename Result>
+std::string error_text(const Result& r) {
+    return r ? std::string("<ok>") : r.error().message();
+}
+
 // Sets an environment variable for the lifetime of the object.
 struct ScopedEnv {
     std::string name;
     ScopedEnv(std::string n, const char* value) : name(std::move(n)) {
-        if (value)
-            setenv(name.c_str(), value, 1);
-        else
-            unsetenv(name.c_str());
+        setenv(name.c_str(), value, 1);
     }
     ~ScopedEnv() { unsetenv(name.c_str()); }
+};
+
+// Passes calls through, except those a test chooses to fail, and counts them.
+// Writes accept at most `chunk` bytes at a time to exercise partial writes.
+struct FaultyFiles : FileAccess {
+    int zero_writes = 0;  // writes that accept nothing
+    int interrupted_writes = 0;
+    int interrupted_syncs = 0;
+    int write_errno = 0;  // fail every write / file sync / read with this errno
+    int sync_errno = 0;
+    int read_errno = 0;
+    bool fail_dir_open = false;
+    std::size_t chunk = 3;
+    int writes = 0;
+    int syncs = 0;
+
+    static int fail(int e) {
+        errno = e;
+        return -1;
+    }
+    ssize_t write(int fd, const void* buf, std::size_t n) override {
+        ++writes;
+        if (interrupted_writes > 0 && interrupted_writes--)
+            return fail(EINTR);
+        if (write_errno != 0)
+            return fail(write_errno);
+        if (zero_writes > 0 && zero_writes--)
+            return 0;
+        return FileAccess::write(fd, buf, n < chunk ? n : chunk);
+    }
+    int sync(int fd) override {
+        ++syncs;
+        if (interrupted_syncs > 0 && interrupted_syncs--)
+            return fail(EINTR);
+        return sync_errno != 0 ? fail(sync_errno) : FileAccess::sync(fd);
+    }
+    ssize_t read(int fd, void* buf, std::size_t n) override {
+        return read_errno != 0 ? fail(read_errno) : FileAccess::read(fd, buf, n);
+    }
+    int open(const char* path, int flags, mode_t mode) override {
+        if (fail_dir_open && std::filesystem::is_directory(path))
+            return fail(EACCES);
+        return FileAccess::open(path, flags, mode);
+    }
 };
 
 }  // namespace vorn::testing

@@ -13,6 +13,7 @@
 namespace vorn {
 namespace {
 
+using testing::error_text;
 using testing::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -66,33 +67,17 @@ class WeightsFileTest : public ::testing::Test {
     TempDir dir;
     std::string path() const { return weights_path(dir.path, "lif"); }
     bool temp_exists() const { return std::filesystem::exists(path() + ".tmp"); }
-
-    // Reading the file and decoding its bytes must fail identically.
-    void expect_read_and_decode_fail(const Bytes& file, const std::string& text) {
-        write_bytes(path(), file);
-        auto read = read_weights(dir.path, "lif");
-        ASSERT_FALSE(read);
-        EXPECT_EQ(read.error().kind(), CortexError::Kind::Weights);
-        EXPECT_EQ(read.error().message(), text);
-        auto decoded = decode_weights(file);
-        ASSERT_FALSE(decoded);
-        EXPECT_EQ(decoded.error().message(), text);
-    }
 };
 
 TEST_F(WeightsFileTest, MissingFileReadsEmptyAndEmptyListIsTheBareHeader) {
-    auto none = read_weights(dir.path, "lif");
-    ASSERT_TRUE(none);
-    EXPECT_TRUE(none->empty());
+    EXPECT_EQ(read_weights(dir.path, "lif"), std::vector<WeightRecord>{});
     EXPECT_FALSE(std::filesystem::exists(dir / "weights"));
 
     ASSERT_TRUE(write_weights(dir.path, "lif", {}));
     Bytes expected = {'C', 'W', 'T', '1', 1,  0, 0, 0, 0, 0, 0, 0,
                       0,   0,   0,   0,   20, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(read_bytes(dir / "weights/lif/latest.cwt"), expected);
-    auto back = read_weights(dir.path, "lif");
-    ASSERT_TRUE(back);
-    EXPECT_TRUE(back->empty());
+    EXPECT_EQ(read_weights(dir.path, "lif"), std::vector<WeightRecord>{});
 }
 
 TEST_F(WeightsFileTest, RecordsHoldIdBytesInTextOrderThenLittleEndianWeight) {
@@ -128,113 +113,82 @@ TEST_F(WeightsFileTest, RoundTripsThroughFileAndBuffer) {
     EXPECT_EQ(*back, records);
     EXPECT_TRUE(std::signbit((*back)[3].weight));
 
-    auto encoded = encode_weights(records);
-    ASSERT_TRUE(encoded);
-    EXPECT_EQ(*encoded, read_bytes(path()));
-    auto decoded = decode_weights(*encoded);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, records);
+    EXPECT_EQ(encode_weights(records), read_bytes(path()));
+    EXPECT_EQ(decode_weights(read_bytes(path())), records);
 }
 
 TEST_F(WeightsFileTest, HeaderFaultsAreReportedInOrder) {
-    expect_read_and_decode_fail(Bytes(10, 'C'), "weights header truncated: read 10 bytes");
-    expect_read_and_decode_fail(
-        header("CWT2", 9, 0, 7),
-        "weights file bad magic [67, 87, 84, 50] (expected [67, 87, 84, 49])");
-    expect_read_and_decode_fail(header("CWT1", 2, 0, 7),
-                                "weights version 2 is not supported (max 1)");
-    expect_read_and_decode_fail(header("CWT1", 1, 0, 16),
-                                "weights record_size 16 != expected 20 for this version");
-    expect_read_and_decode_fail(
-        header("CWT1", 1, std::uint64_t{1} << 62, 20),
-        "weights record_count 4611686018427387904 overflows usize multiplication; file is corrupt");
+    const std::pair<Bytes, std::string> cases[] = {
+        {Bytes(10, 'C'), "weights header truncated: read 10 bytes"},
+        {header("CWT2", 9, 0, 7),
+         "weights file bad magic [67, 87, 84, 50] (expected [67, 87, 84, 49])"},
+        {header("CWT1", 2, 0, 7), "weights version 2 is not supported (max 1)"},
+        {header("CWT1", 1, 0, 16), "weights record_size 16 != expected 20 for this version"},
+        {header("CWT1", 1, std::uint64_t{1} << 62, 20),
+         "weights record_count 4611686018427387904 overflows usize multiplication; file is "
+         "corrupt"},
+    };
+    // Reading the file and decoding its bytes fail identically.
+    for (const auto& [file, message] : cases) {
+        write_bytes(path(), file);
+        EXPECT_EQ(error_text(read_weights(dir.path, "lif")), message);
+        EXPECT_EQ(error_text(decode_weights(file)), message);
+    }
 }
 
-TEST_F(WeightsFileTest, ShortBodyFailsOnReadAndDecode) {
-    Bytes file = header("CWT1", 1, 3, 20);
-    append_record(file, 1, 0.1f);
-    append_record(file, 2, 0.2f);
-    expect_read_and_decode_fail(file, "weights body length mismatch: expected 60 bytes, got 40");
-    // The reader counts whole records; the decoder measures the whole body.
-    file.insert(file.end(), 19, 0);
-    write_bytes(path(), file);
-    auto read = read_weights(dir.path, "lif");
-    ASSERT_FALSE(read);
-    EXPECT_EQ(read.error().message(), "weights body length mismatch: expected 60 bytes, got 40");
-    auto decoded = decode_weights(file);
-    ASSERT_FALSE(decoded);
-    EXPECT_EQ(decoded.error().message(), "weights body length mismatch: expected 60 bytes, got 59");
-}
-
-TEST_F(WeightsFileTest, TrailingBytesAreIgnoredByReadButRefusedByDecode) {
-    Bytes file = header("CWT1", 1, 3, 20);
-    for (std::uint8_t i = 1; i <= 3; ++i)
-        append_record(file, i, 0.5f);
-    file.insert(file.end(), 5, 0xEE);
-    write_bytes(path(), file);
-    auto read = read_weights(dir.path, "lif");
-    ASSERT_TRUE(read);
-    ASSERT_EQ(read->size(), 3u);
-    EXPECT_EQ((*read)[2].id.bytes[0], 3);
-
-    auto decoded = decode_weights(file);
-    ASSERT_FALSE(decoded);
-    EXPECT_EQ(decoded.error().message(), "weights body length mismatch: expected 60 bytes, got 65");
-}
-
-TEST_F(WeightsFileTest, NonFiniteStoredWeightsAreRefused) {
-    Bytes file = header("CWT1", 1, 2, 20);
-    append_record(file, 1, 0.5f);
-    append_record(file, 2, -std::numeric_limits<float>::infinity());
-    expect_read_and_decode_fail(file, "weights record at index 1 has non-finite value (-inf)");
-
-    // A complete bad record is reported before a short body after it.
-    Bytes truncated = header("CWT1", 1, 5, 20);
-    append_record(truncated, 1, 0.5f);
-    append_record(truncated, 2, std::numeric_limits<float>::quiet_NaN());
-    write_bytes(path(), truncated);
-    auto read = read_weights(dir.path, "lif");
-    ASSERT_FALSE(read);
-    EXPECT_EQ(read.error().message(), "weights record at index 1 has non-finite value (NaN)");
+// The reader counts whole records and ignores bytes after them; the decoder
+// measures the whole body before it looks at any record.
+TEST_F(WeightsFileTest, BodyFaultsOnReadAndDecode) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    auto file = [](std::uint64_t count, std::vector<float> weights, std::size_t extra) {
+        Bytes out = header("CWT1", 1, count, 20);
+        for (std::size_t i = 0; i < weights.size(); ++i)
+            append_record(out, static_cast<std::uint8_t>(i + 1), weights[i]);
+        out.insert(out.end(), extra, 0xEE);
+        return out;
+    };
+    const std::string short_body = "weights body length mismatch: expected 60 bytes, got ";
+    struct Case {
+        Bytes file;
+        std::string read;  // "<ok>": three records read
+        std::string decode;
+    };
+    const Case cases[] = {
+        {file(3, {0.1f, 0.2f}, 0), short_body + "40", short_body + "40"},
+        {file(3, {0.1f, 0.2f}, 19), short_body + "40", short_body + "59"},
+        {file(3, {0.5f, 0.5f, 0.5f}, 5), "<ok>", short_body + "65"},
+        {file(2, {0.5f, -inf}, 0), "weights record at index 1 has non-finite value (-inf)",
+         "weights record at index 1 has non-finite value (-inf)"},
+        {file(5, {0.5f, nan}, 0), "weights record at index 1 has non-finite value (NaN)",
+         "weights body length mismatch: expected 100 bytes, got 40"},
+    };
+    for (const Case& c : cases) {
+        write_bytes(path(), c.file);
+        auto read = read_weights(dir.path, "lif");
+        EXPECT_EQ(error_text(read), c.read);
+        if (read) {
+            ASSERT_EQ(read->size(), 3u);
+            EXPECT_EQ((*read)[2].id.bytes[0], 3);
+        }
+        EXPECT_EQ(error_text(decode_weights(c.file)), c.decode);
+    }
 }
 
 TEST_F(WeightsFileTest, NonFiniteWeightLeavesPreviousFileAndNoTemporary) {
     auto records = sample_records();
     ASSERT_TRUE(write_weights(dir.path, "lif", records));
     Bytes before = read_bytes(path());
-
     std::vector<WeightRecord> bad = {{records[0].id, 0.5f},
                                      {records[1].id, std::numeric_limits<float>::quiet_NaN()}};
-    auto r = write_weights(dir.path, "lif", bad);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().kind(), CortexError::Kind::Weights);
-    EXPECT_EQ(r.error().message(), "weights record at index 1 has non-finite value (NaN)");
+    EXPECT_EQ(error_text(write_weights(dir.path, "lif", bad)),
+              "weights record at index 1 has non-finite value (NaN)");
     EXPECT_EQ(read_bytes(path()), before);
     EXPECT_FALSE(temp_exists());
 }
 
-// Passes everything through, except the calls a test chooses to fail.
-class FailingFileAccess : public FileAccess {
-  public:
-    int fail_write_errno = 0;
-    int fail_sync_errno = 0;
-
-    ssize_t write(int fd, const void* buf, std::size_t n) override {
-        if (fail_write_errno != 0) {
-            errno = fail_write_errno;
-            return -1;
-        }
-        return FileAccess::write(fd, buf, n);
-    }
-    int sync(int fd) override {
-        if (fail_sync_errno != 0) {
-            errno = fail_sync_errno;
-            return -1;
-        }
-        return FileAccess::sync(fd);
-    }
-};
-
+// Failing while records stream out is a weights error; failing in the final
+// flush (a file small enough to stay in the buffer) or in the sync is plain Io.
 TEST_F(WeightsFileTest, StreamFailureIsAWeightsErrorOtherFailuresAreIo) {
     auto records = sample_records();
     ASSERT_TRUE(write_weights(dir.path, "lif", records));
@@ -242,31 +196,22 @@ TEST_F(WeightsFileTest, StreamFailureIsAWeightsErrorOtherFailuresAreIo) {
     std::vector<WeightRecord> small = {{records[0].id, 0.75f}};
     // More than the 8 KiB write buffer, so bytes leave it while streaming.
     std::vector<WeightRecord> large(1000, WeightRecord{records[1].id, 0.25f});
+    const std::string enospc = std::strerror(ENOSPC);
 
-    FailingFileAccess fs;
-    fs.fail_write_errno = ENOSPC;
-    auto r = write_weights(dir.path, "lif", large, fs);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().kind(), CortexError::Kind::Weights);
-    EXPECT_EQ(r.error().message(), std::string("weights I/O error: ") + std::strerror(ENOSPC));
+    testing::FaultyFiles fs;
+    fs.chunk = SIZE_MAX;
+    fs.write_errno = ENOSPC;
+    EXPECT_EQ(error_text(write_weights(dir.path, "lif", large, fs)),
+              "weights I/O error: " + enospc);
+    EXPECT_FALSE(temp_exists());
+    EXPECT_EQ(error_text(write_weights(dir.path, "lif", small, fs)), "disk I/O error: " + enospc);
+    EXPECT_FALSE(temp_exists());
+    fs.write_errno = 0;
+    fs.sync_errno = EIO;
+    EXPECT_EQ(error_text(write_weights(dir.path, "lif", small, fs)),
+              std::string("disk I/O error: ") + std::strerror(EIO));
+    EXPECT_FALSE(temp_exists());
     EXPECT_EQ(read_bytes(path()), before);
-    EXPECT_FALSE(temp_exists());
-
-    // A small file stays in the buffer until the final flush, which is plain Io.
-    r = write_weights(dir.path, "lif", small, fs);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().kind(), CortexError::Kind::Io);
-    EXPECT_EQ(r.error().message(), std::string("disk I/O error: ") + std::strerror(ENOSPC));
-    EXPECT_FALSE(temp_exists());
-
-    fs.fail_write_errno = 0;
-    fs.fail_sync_errno = EIO;
-    r = write_weights(dir.path, "lif", small, fs);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().kind(), CortexError::Kind::Io);
-    EXPECT_EQ(r.error().message(), std::string("disk I/O error: ") + std::strerror(EIO));
-    EXPECT_EQ(read_bytes(path()), before);
-    EXPECT_FALSE(temp_exists());
 }
 
 TEST_F(WeightsFileTest, FailedRenameRemovesTheTemporaryFile) {
