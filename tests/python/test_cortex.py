@@ -69,6 +69,10 @@ def test_create_sets_properties_and_open_reads_them_back(tmp_path):
     again = Cortex.open(root)
     assert (again.id, again.name, again.cortex_type, again.created_at) == (
         cx.id, cx.name, cx.cortex_type, cx.created_at)
+    hh = tmp_path / "hh"
+    new_cortex(hh, "hh", source_root="/elsewhere", hh_config=' \n{"dt": 0.01, "gates": [1]}\t')
+    meta = read_json(hh, "metadata.json")
+    assert (meta["hh_config"], meta["source_root"]) == ({"dt": 0.01, "gates": [1]}, "/elsewhere")
 
 
 @pytest.mark.parametrize(
@@ -88,14 +92,6 @@ def test_create_default_kinds(root, cortex_type, kwargs, neuron, synapse):
     assert defaults == {"neuron": {"kind": neuron}, "synapse": {"kind": synapse}}
 
 
-def test_create_stores_hh_config_and_source_root(root):
-    new_cortex(root, "hh", source_root="/elsewhere",
-               hh_config=' \n{"dt": 0.01, "gates": [1, 2]}\t')
-    meta = read_json(root, "metadata.json")
-    assert meta["hh_config"] == {"dt": 0.01, "gates": [1, 2]}
-    assert meta["source_root"] == "/elsewhere"
-
-
 @pytest.mark.parametrize("text", ["{", "", "{} {}", "[1,]", "nul"])
 def test_malformed_hh_config_touches_nothing(tmp_path, text):
     missing = tmp_path / "never"
@@ -109,7 +105,7 @@ def test_malformed_hh_config_touches_nothing(tmp_path, text):
     assert list(existing.iterdir()) == []
 
 
-def test_create_argument_types(tmp_path):
+def test_create_and_open_argument_refusals_touch_nothing(tmp_path):
     root = tmp_path / "x"
     text = raises_text(TypeError, new_cortex, root, "hh", hh_config={"a": 1})
     assert text.startswith("argument 'hh_config': ")
@@ -120,10 +116,7 @@ def test_create_argument_types(tmp_path):
     assert raises_text(TypeError, Cortex.create, str(root), 1, "lif", NOW,
                        defaults_neuron_kind=2).startswith("argument 'name': ")
     assert not root.exists()
-
-
-def test_root_with_a_null_character_is_refused(tmp_path):
-    # The file system would stop reading the path at the null character and
+    # The file system would stop reading the path at a null character and
     # act on the folder named by its prefix.
     empty = tmp_path / "empty"
     empty.mkdir()
@@ -153,7 +146,7 @@ def test_store_errors_map_to_plain_os_error_or_value_error(tmp_path, cx, root):
 # ---- graph edits ---------------------------------------------------------
 
 
-def test_add_neuron_ids_labels_and_kinds(cx):
+def test_add_neuron_ids_labels_kinds_and_refusals(cx):
     a = cx.add_neuron()
     assert str(uuid.UUID(a)) == a
     given = uuid.uuid4()
@@ -162,17 +155,13 @@ def test_add_neuron_ids_labels_and_kinds(cx):
     assert cx.nodes() == [(a, "", None), (b, "x", "hh")]
     assert cx.node_ids() == cx.list_nodes() == [a, b]
     assert cx.n_nodes() == 2
-
-
-def test_add_neuron_failures_leave_graph_and_disk_alone(cx, root):
-    a = cx.add_neuron()
-    before = folder_state(root)
+    before = folder_state(cx.root)
     message = raises_text(ValueError, cx.add_neuron, node_id="xyz")
     assert message.startswith("node_id must be a UUID string: ")
     assert raises_text(ValueError, cx.add_neuron, node_id=a) == f"duplicate node id {a}"
     assert raises_text(TypeError, cx.add_neuron, label=None).startswith("argument 'label': ")
-    assert cx.node_ids() == [a]
-    assert folder_state(root) == before
+    assert cx.node_ids() == [a, b]
+    assert folder_state(cx.root) == before
 
 
 def test_add_synapse_defaults_values_and_refusal(cx, root):
@@ -298,7 +287,7 @@ def test_raw_weights_from_a_numpy_structured_array(cx):
     assert weights_file(cx).read_bytes() == payload
 
 
-def test_raw_weights_refusals_write_nothing(cx):
+def test_raw_weights_refusals_write_nothing_and_a_corrupt_file_is_refused(cx):
     record = uuid.uuid4().bytes + struct.pack("<f", math.inf)
     cases = [
         (b"", "weights header truncated: read 0 bytes"),
@@ -311,9 +300,6 @@ def test_raw_weights_refusals_write_nothing(cx):
         assert raises_text(TypeError, cx.persist_weights_raw, wrong).startswith(
             "argument 'bytes': ")
     assert not weights_file(cx).exists()
-
-
-def test_corrupt_weights_file_on_load(cx):
     weights_file(cx).parent.mkdir(parents=True)
     weights_file(cx).write_bytes(b"0123456789")
     assert raises_text(ValueError, cx.load_weights) == "weights header truncated: read 10 bytes"
@@ -335,21 +321,19 @@ def test_apply_seed_counts_and_order(cx, root):
 # ---- re-entrancy ---------------------------------------------------------
 
 
-def test_reading_during_an_edit_is_refused(cx):
+def test_reentry_during_a_call(cx):
     a, b = cx.add_neuron(), cx.add_neuron()
     weight = CallsBack(cx.n_nodes, 0.5)
     with pytest.raises(RuntimeError):
         cx.add_synapse(a, b, init_weight=weight)
     assert weight.error == "Already mutably borrowed"
     assert cx.n_edges() == 0
-
-
-def test_editing_during_a_read_is_refused_but_reading_is_not(cx):
+    # Editing during a read is refused; reading is not.
     writer = CallsBack(cx.add_neuron, 0.5)
     with pytest.raises(RuntimeError):
         cx.persist_weights([(fresh_id(), writer)])
     assert writer.error == "Already borrowed"
-    assert cx.n_nodes() == 0 and not weights_file(cx).exists()
+    assert cx.n_nodes() == 2 and not weights_file(cx).exists()
     reader = CallsBack(cx.node_ids, 0.5)
     cx.persist_weights([(fresh_id(), reader)])
     assert reader.error is None and len(cx.load_weights()) == 1
