@@ -72,33 +72,12 @@ def test_reused_edge_id_reaches_first_synapse(sim):
     assert list(everything) == [e] and everything[e]["post_id"] == c
 
 
-def test_stimulating_unknown_node_is_ignored(sim):
-    ghost = fresh_id()
-    sim.stimulate(ghost, 100.0, 50.0)
-    sim.add_neuron(ghost)
-    assert all(sim.tick(1.0) == [] for _ in range(20))
-
-
 # ---- time ------------------------------------------------------------------
 
 
 def test_tick_on_empty_sim(sim):
     assert sim.tick(1.0) == []
     assert sim.t_ms == 1.0 and type(sim.t_ms) is float and type(sim.n_neurons) is int
-
-
-def test_spike_tuples():
-    sim = spiking_sim()
-    spikes = sim.run(1.0, 50)
-    assert spikes
-    for spike in spikes:
-        assert type(spike) is tuple and len(spike) == 2
-        # Atomic contents: the collector need not walk a run's spikes.
-        assert not gc.is_tracked(spike)
-        node, t = spike
-        assert type(node) is str and node in sim.list_nodes()
-        assert type(t) is float and t == int(t)
-    assert [t for _, t in spikes] == sorted(t for _, t in spikes)
 
 
 def test_run_equals_repeated_ticks():
@@ -108,6 +87,14 @@ def test_run_equals_repeated_ticks():
     for _ in range(400):
         stepped.extend(ticked.tick(0.5))
     assert len(spikes) > 50
+    for spike in spikes:
+        assert type(spike) is tuple and len(spike) == 2
+        # Atomic contents: the collector need not walk a run's spikes.
+        assert not gc.is_tracked(spike)
+        node, t = spike
+        assert type(node) is str and node in ran.list_nodes()
+        assert type(t) is float and t * 2 == int(t * 2)
+    assert [t for _, t in spikes] == sorted(t for _, t in spikes)
     assert by_tick(spikes) == by_tick(stepped)
     assert ran.t_ms == ticked.t_ms == 200.0
     assert ran.weight_snapshot() == ticked.weight_snapshot()
@@ -188,20 +175,6 @@ def test_unknown_ids_in_reads_and_writes(sim):
         f"unknown parameter 'node {node} (not in engine)'")
     assert raises_text(ValueError, sim.set_synapse_param, edge, "weight", 0.0) == (
         f"unknown parameter 'synapse {edge[1:-1]} (not in engine)'")
-
-
-def test_refused_writes_leave_state(sim):
-    e = sim.add_edge(fresh_id(), fresh_id(), weight=0.5)
-    before = sim.get_synapse_params(e)
-    cases = {
-        ("g_syn", 20000): "parameter 'g_syn' out of range: must be in [0, 10000]",
-        ("pre_id", fresh_id()): "parameter 'pre_id' cannot be set right now: "
-        "identity/topology fields are immutable; use graph edit APIs",
-        ("weight", 1e39): "parameter 'weight' out of range: not finite",
-    }
-    for (key, value), message in cases.items():
-        assert raises_text(ValueError, sim.set_synapse_param, e, key, value) == message
-    assert sim.get_synapse_params(e) == before
 
 
 def test_all_node_params(sim):
