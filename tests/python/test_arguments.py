@@ -101,14 +101,17 @@ def test_numbers_accept_int_float_and_index_protocols(sim):
     assert sim.t_ms == 6.5 + f32(0.1)
 
 
-def test_float_conversion_errors_from_dunder_pass_through(sim):
+def test_float_dunder_errors_other_than_type_errors_pass_through(sim):
     class Broken:
         def __float__(self):
             raise KeyError("boom")
 
-    with pytest.raises(KeyError):
-        sim.tick(Broken())
-    assert sim.t_ms == 0.0
+    # Both for a float argument and for a JSON value.
+    node = sim.add_neuron()
+    for call in (sim.tick, lambda x: sim.set_node_param(node, "v", x)):
+        with pytest.raises(KeyError):
+            call(Broken())
+    assert sim.t_ms == 0.0 and sim.get_node_params(node)["v"] == -65.0
 
 
 @pytest.mark.parametrize(

@@ -88,15 +88,6 @@ def test_numpy_scalars(sim, node):
     assert set_v(sim, node, np.float32(1.5))["v"] == 1.5
 
 
-def test_float_dunder_errors_other_than_type_and_overflow_propagate(sim, node):
-    class Angry:
-        def __float__(self):
-            raise KeyError("nope")
-
-    with pytest.raises(KeyError):
-        set_v(sim, node, Angry())
-
-
 def test_deep_nesting_raises_instead_of_crashing(sim, node):
     value = []
     for _ in range(100_000):

@@ -31,6 +31,7 @@ def by_tick(spikes):
 
 
 def test_add_neuron_mints_ids_and_is_idempotent(sim):
+    assert sim.tick(1.0) == [] and sim.t_ms == 1.0  # an empty Sim ticks
     a, b = sim.add_neuron(), sim.add_neuron(None)
     assert a != b
     for node in (a, b):
@@ -38,7 +39,7 @@ def test_add_neuron_mints_ids_and_is_idempotent(sim):
     node = fresh_id()
     sim.set_node_param(sim.add_neuron(node), "v", -60.0)
     assert sim.add_neuron(node.upper()) == node
-    assert sim.n_neurons == 3
+    assert sim.n_neurons == 3 and type(sim.n_neurons) is int and type(sim.t_ms) is float
     assert sim.list_nodes() == [a, b, node]
     assert sim.get_node_params(node)["v"] == -60.0
 
@@ -73,11 +74,6 @@ def test_reused_edge_id_reaches_first_synapse(sim):
 
 
 # ---- time ------------------------------------------------------------------
-
-
-def test_tick_on_empty_sim(sim):
-    assert sim.tick(1.0) == []
-    assert sim.t_ms == 1.0 and type(sim.t_ms) is float and type(sim.n_neurons) is int
 
 
 def test_run_equals_repeated_ticks():
