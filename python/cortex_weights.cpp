@@ -26,9 +26,9 @@ bool convert_pair(PyObject* item, std::string_view& id_text, float& weight) {
         return argument_error("weights");
     }
     if (PyTuple_GET_SIZE(item) != 2) {
-        PyErr_Format(PyExc_TypeError,
-                     "expected a (edge_id, weight) tuple, got a tuple of %zd items",
-                     PyTuple_GET_SIZE(item));
+        Py_ssize_t size = PyTuple_GET_SIZE(item);
+        PyErr_Format(PyExc_TypeError, "expected a (edge_id, weight) tuple, got a tuple of %zd %s",
+                     size, size == 1 ? "item" : "items");
         return argument_error("weights");
     }
     return arg_text(PyTuple_GET_ITEM(item, 0), "weights", id_text) &&

@@ -92,7 +92,7 @@ def test_deep_nesting_raises_instead_of_crashing(sim, node):
     value = []
     for _ in range(100_000):
         value = [value]
-    with pytest.raises(RecursionError):
+    with pytest.raises(RecursionError, match="^value nested too deeply to convert$"):
         set_v(sim, node, value)
     cyclic = []
     cyclic.append(cyclic)
