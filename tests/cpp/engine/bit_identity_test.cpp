@@ -435,5 +435,24 @@ TEST_F(BitIdentity, UniformParameters) {
     EXPECT_GT(total_spikes, 1000u);
 }
 
+// The comparison is not vacuous: with the reference summing each post's
+// inputs in the opposite order, the membrane states part within a few ticks.
+TEST_F(BitIdentity, NoticesAWrongSummationOrder) {
+    build_ordered(300, 0.04);
+    for (const Uuid& e : edge_ids)
+        set_synapse_param(e, "g_syn", JsonValue::number(fuzz.uniform(0.5, 4.0)));
+    random_stimulations(250);
+    ref.reverse_input_sum = true;
+    bool parted = false;
+    for (int t = 0; t < 50 && !parted; ++t) {
+        engine.tick(1.0f);
+        ref.tick(1.0f);
+        auto nodes = engine.all_node_params();
+        for (std::size_t i = 0; i < nodes.size() && !parted; ++i)
+            parted = !bits_equal(nodes[i].second, ref.neurons[i]->params());
+    }
+    EXPECT_TRUE(parted);
+}
+
 }  // namespace
 }  // namespace vorn

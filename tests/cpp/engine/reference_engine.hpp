@@ -89,7 +89,8 @@ class ReferenceEngine {
             input[id] += stim.first;
         for (const auto& [post, indices] : incoming) {
             float sum = 0.0f;
-            for (std::size_t i : indices) {
+            for (std::size_t k = 0; k < indices.size(); ++k) {
+                std::size_t i = indices[reverse_input_sum ? indices.size() - 1 - k : k];
                 const SynapseModel& s = *synapses[i];
                 sum += s.synaptic_current(spiked_last_tick.contains(s.pre_id()));
             }
@@ -138,6 +139,9 @@ class ReferenceEngine {
     std::vector<ModulatorPulse> pulses;
     std::array<float, 4> levels{};  // of the last tick
     double t_ms = 0.0;
+    // Sums each post's inputs in the wrong order: a known fault that the
+    // comparison must notice.
+    bool reverse_input_sum = false;
 };
 
 }  // namespace vorn::testing
