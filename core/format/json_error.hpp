@@ -2,10 +2,17 @@
 // JsonError: why a JSON document could not be read or written, with the
 // position in the input where the reader stopped.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace vorn {
+
+// The deepest nesting of arrays and objects in a document, counting the
+// outermost container. The reader refuses deeper input, which would only
+// serve to exhaust the stack of code that walks values recursively; the
+// writer refuses it too, so that every document written can be read back.
+inline constexpr std::size_t kMaxJsonDepth = 128;
 
 struct JsonError {
     std::string text;          // what went wrong, without the position

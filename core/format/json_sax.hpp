@@ -23,10 +23,6 @@
 
 namespace vorn {
 
-// Deeper nesting is refused: it would only serve to exhaust the stack of
-// code that walks values recursively.
-inline constexpr std::size_t kMaxJsonDepth = 128;
-
 // The library's parse-error text without its "[json.exception...]" prefix
 // and position, made printable.
 std::string library_error_text(const std::string& what);

@@ -39,7 +39,14 @@ void JsonWriter::before_value() {
         newline_indent(has_items_.size());
 }
 
+void JsonWriter::check_depth() {
+    if (has_items_.size() >= kMaxJsonDepth && !error_)
+        error_ =
+            JsonError{"nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels", 0, 0};
+}
+
 void JsonWriter::begin_object() {
+    check_depth();
     before_value();
     out_.push_back('{');
     has_items_.push_back(0);
@@ -54,6 +61,7 @@ void JsonWriter::end_object() {
 }
 
 void JsonWriter::begin_array() {
+    check_depth();
     before_value();
     out_.push_back('[');
     has_items_.push_back(0);

@@ -1,8 +1,8 @@
 #pragma once
 // JsonWriter: appends JSON text to one growing string, pretty-printed (two
 // spaces per level, ": " after keys, "[]" and "{}" when empty) or compact.
-// Strings must be valid UTF-8; the first ill-formed one is recorded as an
-// error and the caller discards the output.
+// Strings must be valid UTF-8 and nesting at most kMaxJsonDepth deep; the
+// first fault is recorded as an error and the caller discards the output.
 
 #include <cstdint>
 #include <optional>
@@ -38,10 +38,13 @@ class JsonWriter {
     // Any value; object members come out in the object's (ascending) key order.
     void value(const JsonValue& v);
 
-    // The first error met (ill-formed UTF-8), if any.
+    // The first error met (ill-formed UTF-8, nesting too deep), if any.
     const std::optional<JsonError>& error() const { return error_; }
 
   private:
+    // Records an error when one more container would nest deeper than a
+    // reader accepts.
+    void check_depth();
     void before_value();
     void newline_indent(std::size_t depth);
     void write_escaped(std::string_view s);

@@ -155,7 +155,9 @@ std::expected<std::vector<WeightRecord>, CortexError> read_weights(std::string_v
     std::string path = weights_path(root, cortex_type);
     int fd = fs.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
-        if (errno == ENOENT)
+        // ENOTDIR: a file stands where one of the path's folders should be,
+        // so the weights file does not exist either.
+        if (errno == ENOENT || errno == ENOTDIR)
             return std::vector<WeightRecord>{};
         return std::unexpected(IoError::os(errno));
     }

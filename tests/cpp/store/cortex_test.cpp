@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "core/format/folder_layout.hpp"
+#include "core/format/json_reader.hpp"
 #include "core/seeds/generators.hpp"
 #include "core/store/event_log.hpp"
 #include "core/store/topology_store.hpp"
@@ -78,6 +79,17 @@ TEST_F(CortexTest, CreateKeepsTheCallersValues) {
     EXPECT_EQ(opened->metadata().source_root, "/elsewhere/source");
     EXPECT_EQ(opened->metadata().hh_config, JsonValue(config));
     EXPECT_EQ(opened->topology().defaults.synapse.kind, "plastic-synapse");
+}
+
+TEST_F(CortexTest, CreateRefusesAConfigNestedTooDeepToReadBack) {
+    // The deepest value the reader takes on its own; inside metadata.json it
+    // sits one level lower, which the reader would refuse at the next open.
+    auto config = parse_json_value(std::string(128, '[') + std::string(128, ']'));
+    ASSERT_TRUE(config);
+    auto made = Cortex::create(root, "Net", "hh", kNow, {{}, {}, {}, std::move(*config)});
+    ASSERT_FALSE(made);
+    EXPECT_EQ(made.error().message(), "metadata JSON parse error: nesting deeper than 128 levels");
+    EXPECT_FALSE(exists(std::string(kMetadataFileName)));
 }
 
 TEST_F(CortexTest, CreateChoosesAndChecksTheDefaultNeuronKind) {

@@ -72,6 +72,10 @@ class WeightsFileTest : public ::testing::Test {
 TEST_F(WeightsFileTest, MissingFileReadsEmptyAndEmptyListIsTheBareHeader) {
     EXPECT_EQ(read_weights(dir.path, "lif"), std::vector<WeightRecord>{});
     EXPECT_FALSE(std::filesystem::exists(dir / "weights"));
+    // A file where a folder of the path should be means the file is absent too.
+    testing::spit(dir / "weights", "");
+    EXPECT_EQ(read_weights(dir.path, "lif"), std::vector<WeightRecord>{});
+    std::filesystem::remove(dir / "weights");
 
     ASSERT_TRUE(write_weights(dir.path, "lif", {}));
     Bytes expected = {'C', 'W', 'T', '1', 1,  0, 0, 0, 0, 0, 0, 0,
