@@ -78,9 +78,9 @@ std::pair<std::uint64_t, std::uint64_t> JsonInput::position() const {
     std::uint64_t done = consumed();
     if (done == 0)
         return {1, 0};
-    // The last consumed byte is at offset done - 1; count the newlines before it.
-    const char* last = live_->cur - 1;
-    for (const char* p = chunk_; p < last; ++p) {
+    // The last consumed byte is just before cur; count the newlines before it.
+    // (cur may be the chunk's start, so no pointer before it is formed.)
+    for (const char* p = chunk_; p + 1 < live_->cur; ++p) {
         if (*p == '\n') {
             ++line;
             start = chunk_offset_ + static_cast<std::uint64_t>(p - chunk_) + 1;
