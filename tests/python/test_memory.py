@@ -82,8 +82,10 @@ resource.setrlimit(resource.RLIMIT_AS, (in_use + 64 * 2**20, hard))
         ("cx = vorn_py.Cortex.create(tempfile.mkdtemp() + '/m.cortex', 'n', 'lif', 'now')\n"
          "weights = [(str(uuid.uuid4()), 0.5)] * 5_000_000",
          "cx.persist_weights(weights)", "cx.load_weights()", "[]"),
+        # The layer sizes need room beside the snapshot of the list.
+        ("layers = [1] * 5_000_000", "vorn_py.seeds.layered(layers)", "len(layers)", "5000000"),
     ],
-    ids=["set_node_param", "persist_weights"],
+    ids=["set_node_param", "persist_weights", "layered"],
 )
 def test_running_out_of_memory_raises_memory_error(setup, call, after, expected):
     # The call fails cleanly and leaves its object usable and unchanged.
