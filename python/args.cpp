@@ -1,5 +1,6 @@
 #include "python/args.hpp"
 
+#include <new>
 #include <string>
 
 #include "python/errors.hpp"
@@ -128,7 +129,13 @@ bool arg_u64_list(PyObject* obj, const char* name, std::vector<std::uint64_t>& o
         return false;
     Py_ssize_t n = PyTuple_GET_SIZE(items);
     out.clear();
-    out.reserve(static_cast<std::size_t>(n));
+    try {
+        out.reserve(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+        Py_DECREF(items);
+        PyErr_NoMemory();
+        return false;
+    }
     bool ok = true;
     for (Py_ssize_t i = 0; i < n && ok; ++i) {
         std::uint64_t value = 0;

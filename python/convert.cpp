@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,39 @@ Step text_case(PyObject* obj, JsonValue& out) {
 
 bool convert(PyObject* obj, JsonValue& out, int depth);
 
+// A strong reference held for a scope. The walk allocates C++ containers,
+// which may throw std::bad_alloc; the reference must be dropped then too.
+class HeldRef {
+  public:
+    explicit HeldRef(PyObject* obj) : obj_(Py_NewRef(obj)) {}
+    ~HeldRef() { Py_DECREF(obj_); }
+    HeldRef(const HeldRef&) = delete;
+    HeldRef& operator=(const HeldRef&) = delete;
+
+    PyObject* get() const { return obj_; }
+
+  private:
+    PyObject* obj_;
+};
+
+// Py_EnterRecursiveCall for a scope, left again on any exit (a thrown
+// std::bad_alloc included). Check it with `if (!guard) return false;`.
+class RecursionGuard {
+  public:
+    RecursionGuard() : entered_(Py_EnterRecursiveCall(" while converting a value") == 0) {}
+    ~RecursionGuard() {
+        if (entered_)
+            Py_LeaveRecursiveCall();
+    }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+
+    explicit operator bool() const { return entered_; }
+
+  private:
+    bool entered_;
+};
+
 // Strong references to a dict's keys in iteration order, taken before any
 // Python code can run; released on scope exit.
 class KeySnapshot {
@@ -171,11 +205,9 @@ bool convert_dict(PyObject* dict, JsonValue& out, int depth) {
             return false;
         if (key_step != Step::Done)
             return set_value_error(kDictKeyMessage);
-        Py_INCREF(value);
+        const HeldRef held(value);
         JsonValue converted;
-        bool ok = convert(value, converted, depth + 1);
-        Py_DECREF(value);
-        if (!ok)
+        if (!convert(held.get(), converted, depth + 1))
             return false;
         if (PyDict_GET_SIZE(dict) != size)
             return fail_panic("dictionary changed size during conversion");
@@ -194,12 +226,9 @@ bool convert_list(PyObject* list, JsonValue& out, int depth) {
     // The length is re-read at every element: Python code run by a
     // conversion may shrink the list, and we stop at the shorter length.
     for (Py_ssize_t i = 0; i < start_size && i < PyList_GET_SIZE(list); ++i) {
-        PyObject* item = PyList_GET_ITEM(list, i);
-        Py_INCREF(item);
+        const HeldRef item(PyList_GET_ITEM(list, i));
         JsonValue converted;
-        bool ok = convert(item, converted, depth + 1);
-        Py_DECREF(item);
-        if (!ok)
+        if (!convert(item.get(), converted, depth + 1))
             return false;
         array.push_back(std::move(converted));
     }
@@ -282,23 +311,28 @@ bool convert(PyObject* obj, JsonValue& out, int depth) {
         PyErr_SetString(PyExc_RecursionError, "value nested too deeply to convert");
         return false;
     }
-    if (Py_EnterRecursiveCall(" while converting a value"))
+    RecursionGuard guard;
+    if (!guard)
         return false;
-    bool ok;
     if (PyDict_Check(obj))
-        ok = convert_dict(obj, out, depth);
-    else if (PyList_Check(obj))
-        ok = convert_list(obj, out, depth);
-    else
-        ok = convert_tuple(obj, out, depth);
-    Py_LeaveRecursiveCall();
-    return ok;
+        return convert_dict(obj, out, depth);
+    if (PyList_Check(obj))
+        return convert_list(obj, out, depth);
+    return convert_tuple(obj, out, depth);
 }
 
 }  // namespace
 
 bool py_to_json(PyObject* obj, JsonValue& out) {
-    return convert(obj, out, 0);
+    // A small value that shares one container many times can expand into far
+    // more converted values than the interpreter holds objects; running out of
+    // memory then is the caller's MemoryError, not an abort of the process.
+    try {
+        return convert(obj, out, 0);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
 }
 
 PyObject* json_to_py(const JsonValue& value) {

@@ -16,7 +16,8 @@ inline constexpr const char kDictKeyMessage[] = "dict keys must be strings";
 
 // Converts obj (depth-first) into out. Returns false with an exception set:
 // ValueError with one of the three messages above, PanicException when a dict
-// changes while it is walked, RecursionError for excessive nesting, or
+// changes while it is walked, RecursionError for excessive nesting,
+// MemoryError when the converted value does not fit in memory, or
 // whatever Python code run by the conversion (__float__, __index__) raised
 // other than the TypeError/OverflowError of a failed numeric attempt.
 bool py_to_json(PyObject* obj, JsonValue& out);

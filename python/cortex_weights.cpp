@@ -2,6 +2,7 @@
 // and weights/{cortex_type}/latest.cwt.
 
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,8 +53,18 @@ PyObject* cortex_persist_weights(PyObject* self, PyObject* args, PyObject* kwarg
     if (items == nullptr)
         return nullptr;
     const auto n = static_cast<std::size_t>(PyTuple_GET_SIZE(items));
-    std::vector<std::string_view> id_texts(n);
-    std::vector<WeightRecord> records(n);
+    // The records take more room than a list repeating one pair: running out
+    // of memory here is the caller's MemoryError, not an abort.
+    std::vector<std::string_view> id_texts;
+    std::vector<WeightRecord> records;
+    try {
+        id_texts.resize(n);
+        records.resize(n);
+    } catch (const std::bad_alloc&) {
+        Py_DECREF(items);
+        PyErr_NoMemory();
+        return nullptr;
+    }
     bool ok = true;
     for (std::size_t i = 0; i < n && ok; ++i)
         ok = convert_pair(PyTuple_GET_ITEM(items, static_cast<Py_ssize_t>(i)), id_texts[i],

@@ -1,7 +1,10 @@
 """Long runs of tick() and of Cortex reads must not leak the objects they
-return."""
+return; running out of memory is a MemoryError, not an abort."""
 
 import os
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -55,3 +58,44 @@ def test_no_rss_growth_across_cortex_reads_and_seeds(tmp_path):
     assert total == 2_000 * (50 + 200 + 200 + 200 + 1)
     # One leaked round (about 650 tuples and a seed) would cost over 50 kB.
     assert grown < 4 * 1024 * 1024, f"RSS grew by {grown} bytes"
+
+
+# Caps the address space 64 MiB above what the interpreter already uses.
+CAP_ADDRESS_SPACE = """
+import resource
+with open("/proc/self/statm") as f:
+    in_use = int(f.read().split()[0]) * resource.getpagesize()
+hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+resource.setrlimit(resource.RLIMIT_AS, (in_use + 64 * 2**20, hard))
+"""
+
+
+@pytest.mark.parametrize(
+    "setup, call, after, expected",
+    [
+        # One row shared 10^4 times costs the interpreter almost nothing but
+        # expands into 10^8 converted values.
+        ("sim = vorn_py.Sim(); node = sim.add_neuron(); row = [None] * 10_000",
+         'sim.set_node_param(node, "v", [row] * 10_000)',
+         'sim.set_node_param(node, "v", -60.0)["v"]', "-60.0"),
+        # One pair shared 5 * 10^6 times: its records need more room than the list.
+        ("cx = vorn_py.Cortex.create(tempfile.mkdtemp() + '/m.cortex', 'n', 'lif', 'now')\n"
+         "weights = [(str(uuid.uuid4()), 0.5)] * 5_000_000",
+         "cx.persist_weights(weights)", "cx.load_weights()", "[]"),
+        # The layer sizes need room beside the snapshot of the list.
+        ("layers = [1] * 5_000_000", "vorn_py.seeds.layered(layers)", "len(layers)", "5000000"),
+    ],
+    ids=["set_node_param", "persist_weights", "layered"],
+)
+def test_running_out_of_memory_raises_memory_error(setup, call, after, expected):
+    # The call fails cleanly and leaves its object usable and unchanged.
+    script = "import tempfile, uuid, vorn_py\n" + setup + CAP_ADDRESS_SPACE + textwrap.dedent(f"""
+        try:
+            {call}
+        except MemoryError:
+            print("MemoryError", {after})
+    """)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                            timeout=120)
+    assert (result.returncode, result.stdout.strip()) == (0, f"MemoryError {expected}"), \
+        result.stderr
