@@ -13,14 +13,12 @@ void Modulators::set_base_level(std::size_t channel, float level) {
 }
 
 std::array<float, 4> Modulators::advance(float dt_ms) {
-    std::erase_if(pulses_, [dt_ms](ModulatorPulse& p) {
-        if (!(p.tau_ms > 0.0f)) {
-            p.amount = 0.0f;
-            return true;
-        }
-        p.amount = p.amount * decay_factor(dt_ms, p.tau_ms);
-        // Not greater than the floor, NaN included, means gone.
-        return !(std::fabs(p.amount) > kMinAmount);
+    for (ModulatorPulse& p : pulses_)
+        p.amount = p.tau_ms > 0.0f ? p.amount * decay_factor(dt_ms, p.tau_ms) : 0.0f;
+    // A pulse without a positive time constant, or decayed to the floor or
+    // below (NaN included), is gone.
+    std::erase_if(pulses_, [](const ModulatorPulse& p) {
+        return !(p.tau_ms > 0.0f) || !(std::fabs(p.amount) > kMinAmount);
     });
     levels_ = base_;
     for (const ModulatorPulse& p : pulses_) {
