@@ -107,6 +107,9 @@ std::expected<std::string, TopologyError> serialize_topology(const TopologyFile&
     w.end_object();
     if (w.error())
         return std::unexpected(TopologyError::json_error(*w.error()));
+    // The reader refuses more than the cap, so a larger file could never be opened again.
+    if (out.size() > kTopologyByteCap)
+        return std::unexpected(TopologyError::too_large(out.size(), kTopologyByteCap));
     return out;
 }
 

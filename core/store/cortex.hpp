@@ -87,7 +87,8 @@ class Cortex {
     // False (and no write) for an unknown id.
     std::expected<bool, CortexError> remove_synapse(Uuid id);
     // Appends the whole seed, validates once and writes once. On a validation
-    // failure the graph is truncated back to its previous size.
+    // failure, or a graph too large to write, the graph is truncated back to
+    // its previous size; after a disk failure the seed stays in memory.
     std::expected<SeedApplyCounts, CortexError> apply_seed(Seed seed);
 
     // weights/{cortex_type}/latest.cwt of this folder.

@@ -109,14 +109,22 @@ std::expected<SeedApplyCounts, CortexError> Cortex::apply_seed(Seed seed) {
                                      s.delay_ms, JsonValue(JsonObject{})});
     }
 
-    if (auto invalid = validate_topology(topology_)) {
+    auto roll_back = [&] {
         nodes.erase(nodes.begin() + static_cast<std::ptrdiff_t>(nodes_before), nodes.end());
         edges.erase(edges.begin() + static_cast<std::ptrdiff_t>(edges_before), edges.end());
+    };
+    if (auto invalid = validate_topology(topology_)) {
+        roll_back();
         return std::unexpected(std::move(*invalid));
     }
     SeedApplyCounts counts{nodes.size() - nodes_before, edges.size() - edges_before};
-    if (auto r = write_topology(root_, topology_); !r)
+    if (auto r = write_topology(root_, topology_); !r) {
+        // A graph the writer refuses (too large to read back) is taken out like
+        // an invalid one; after a disk failure the items stay, ahead of the disk.
+        if (!r.error().is_os_error())
+            roll_back();
         return std::unexpected(r.error());
+    }
     (void)append_event(root_,
                        EventRecord::of(SeedApplyEvent{counts.added_nodes, counts.added_edges}));
     return counts;

@@ -433,6 +433,16 @@ TEST_F(GraphEditsTest, RefusedSeedIsRolledBackWhole) {
     EXPECT_EQ(error_text(cortex.apply_seed(std::move(bad))),
               "edge " + kE.to_string() + " is a self-loop (pre == post)");
     EXPECT_EQ(state(), before);
+
+    // A graph whose topology.json the reader would refuse is refused before
+    // anything is written, and taken back out like an invalid one.
+    Seed huge;
+    huge.nodes = {SeedNode{kA, std::string(kTopologyByteCap, 'x'), {}, kEmpty}};
+    const std::string text = error_text(cortex.apply_seed(std::move(huge)));
+    EXPECT_TRUE(text.starts_with("topology file too large: ")) << text;
+    EXPECT_TRUE(text.ends_with(" bytes exceeds limit of " + std::to_string(kTopologyByteCap)))
+        << text;
+    EXPECT_EQ(state(), before);
 }
 
 }  // namespace
