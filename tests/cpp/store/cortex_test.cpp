@@ -274,6 +274,10 @@ TEST_F(GraphEditsTest, RefusedNeuronLeavesMemoryAndFilesUnchanged) {
     EXPECT_EQ(error_text(bad_kind), "neuron kind 'Not A Slug' is not a valid kebab-case slug");
     EXPECT_FALSE(bad_kind.error().is_os_error());
     EXPECT_EQ(state(), before);
+    // A node that would make topology.json too large to read back is refused the same way.
+    auto huge = cortex.add_neuron(NeuronInput{kB, std::string(kTopologyByteCap, 'x'), {}, {}, {}});
+    EXPECT_TRUE(error_text(huge).starts_with("topology file too large: "));
+    EXPECT_EQ(state(), before);
 }
 
 TEST_F(GraphEditsTest, AddSynapseAppliesDefaultsPersistsAndLogs) {
