@@ -75,7 +75,8 @@ std::optional<TopologyError> validate_topology(const TopologyFile& t);
 // first error (TooLarge, Json, or a validation failure).
 std::expected<TopologyFile, TopologyError> parse_topology(std::string_view bytes);
 
-// Validates, then returns the pretty-printed document (no trailing newline).
+// Validates, then returns the pretty-printed document (no trailing newline);
+// TooLarge when it would exceed kTopologyByteCap, which the reader refuses.
 std::expected<std::string, TopologyError> serialize_topology(const TopologyFile& t);
 
 }  // namespace vorn

@@ -1,6 +1,9 @@
 // The exact serialised form of a topology: members in document order,
 // optional members omitted when absent or (for metadata) an empty object.
 
+#include <algorithm>
+#include <cstdint>
+
 #include "core/format/json_writer.hpp"
 #include "core/format/topology.hpp"
 
@@ -73,8 +76,10 @@ std::expected<std::string, TopologyError> serialize_topology(const TopologyFile&
     if (auto err = validate_topology(t))
         return std::unexpected(std::move(*err));
     std::string out;
-    // A plain edge takes about 260 bytes, a plain node about 100.
-    out.reserve(512 + t.nodes.size() * 112 + t.edges.size() * 272);
+    // A plain edge takes about 260 bytes, a plain node about 100. Nothing
+    // beyond the cap is kept, so neither is room for it.
+    out.reserve(std::min<std::uint64_t>(512 + t.nodes.size() * 112 + t.edges.size() * 272,
+                                        kTopologyByteCap + 1));
     JsonWriter w(out, true);
     w.begin_object();
     w.key("format");
@@ -92,13 +97,19 @@ std::expected<std::string, TopologyError> serialize_topology(const TopologyFile&
     w.end_object();
     w.key("nodes");
     w.begin_array();
-    for (const TopologyNode& n : t.nodes)
+    for (const TopologyNode& n : t.nodes) {
+        if (out.size() > kTopologyByteCap)
+            break;
         write_node(w, n);
+    }
     w.end_array();
     w.key("edges");
     w.begin_array();
-    for (const TopologyEdge& e : t.edges)
+    for (const TopologyEdge& e : t.edges) {
+        if (out.size() > kTopologyByteCap)
+            break;
         write_edge(w, e);
+    }
     w.end_array();
     if (!is_empty_object(t.metadata)) {
         w.key("metadata");
@@ -107,6 +118,10 @@ std::expected<std::string, TopologyError> serialize_topology(const TopologyFile&
     w.end_object();
     if (w.error())
         return std::unexpected(TopologyError::json_error(*w.error()));
+    // The reader refuses more than the cap, so a larger file could never be
+    // opened again. Past the cap the items were skipped: the size is a lower bound.
+    if (out.size() > kTopologyByteCap)
+        return std::unexpected(TopologyError::too_large(out.size(), kTopologyByteCap));
     return out;
 }
 

@@ -78,7 +78,8 @@ class Cortex {
 
     // Graph edits: change memory, validate (undoing the change if invalid),
     // rewrite topology.json, append one event (its failure is ignored).
-    // After a failed write the change stays in memory, ahead of the disk.
+    // A graph too large to write is undone like an invalid one; after a
+    // failed disk write the change stays in memory, ahead of the disk.
     std::expected<Uuid, CortexError> add_neuron(NeuronInput input);
     std::expected<Uuid, CortexError> add_synapse(SynapseInput input);
     // Count of edges removed with the node; 0 (and no write) for an unknown id.
@@ -86,8 +87,8 @@ class Cortex {
     std::expected<std::uint64_t, CortexError> remove_neuron(Uuid id);
     // False (and no write) for an unknown id.
     std::expected<bool, CortexError> remove_synapse(Uuid id);
-    // Appends the whole seed, validates once and writes once. On a validation
-    // failure the graph is truncated back to its previous size.
+    // Appends the whole seed, validates once and writes once. When it is
+    // refused, the graph is truncated back to its previous size.
     std::expected<SeedApplyCounts, CortexError> apply_seed(Seed seed);
 
     // weights/{cortex_type}/latest.cwt of this folder.

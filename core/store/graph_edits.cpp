@@ -29,6 +29,18 @@ void reserve_more(std::vector<T>& v, std::size_t extra) {
         v.reserve(std::max(need, 2 * v.capacity()));
 }
 
+// Writes topology.json. When the writer refuses the graph itself (too large to
+// read back) rather than failing on disk, undo takes the change back out as
+// after a failed validation; after a disk failure the change stays in memory.
+template <typename Undo>
+std::expected<void, CortexError> write_or_undo(const std::string& root, const TopologyFile& t,
+                                               Undo&& undo) {
+    auto written = write_topology(root, t);
+    if (!written && !written.error().is_os_error())
+        undo();
+    return written;
+}
+
 }  // namespace
 
 std::expected<Uuid, CortexError> Cortex::add_neuron(NeuronInput input) {
@@ -44,7 +56,7 @@ std::expected<Uuid, CortexError> Cortex::add_neuron(NeuronInput input) {
         nodes.pop_back();
         return std::unexpected(std::move(*invalid));
     }
-    if (auto r = write_topology(root_, topology_); !r)
+    if (auto r = write_or_undo(root_, topology_, [&] { nodes.pop_back(); }); !r)
         return std::unexpected(r.error());
     (void)append_event(root_, EventRecord::of(NeuronAddEvent{*id, nodes.back().label}));
     return *id;
@@ -63,7 +75,7 @@ std::expected<Uuid, CortexError> Cortex::add_synapse(SynapseInput input) {
         edges.pop_back();
         return std::unexpected(std::move(*invalid));
     }
-    if (auto r = write_topology(root_, topology_); !r)
+    if (auto r = write_or_undo(root_, topology_, [&] { edges.pop_back(); }); !r)
         return std::unexpected(r.error());
     (void)append_event(
         root_, EventRecord::of(SynapseAddEvent{*id, input.pre, input.post, input.init_weight}));
@@ -109,13 +121,16 @@ std::expected<SeedApplyCounts, CortexError> Cortex::apply_seed(Seed seed) {
                                      s.delay_ms, JsonValue(JsonObject{})});
     }
 
-    if (auto invalid = validate_topology(topology_)) {
+    auto roll_back = [&] {
         nodes.erase(nodes.begin() + static_cast<std::ptrdiff_t>(nodes_before), nodes.end());
         edges.erase(edges.begin() + static_cast<std::ptrdiff_t>(edges_before), edges.end());
+    };
+    if (auto invalid = validate_topology(topology_)) {
+        roll_back();
         return std::unexpected(std::move(*invalid));
     }
     SeedApplyCounts counts{nodes.size() - nodes_before, edges.size() - edges_before};
-    if (auto r = write_topology(root_, topology_); !r)
+    if (auto r = write_or_undo(root_, topology_, roll_back); !r)
         return std::unexpected(r.error());
     (void)append_event(root_,
                        EventRecord::of(SeedApplyEvent{counts.added_nodes, counts.added_edges}));

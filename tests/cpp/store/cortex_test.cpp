@@ -274,6 +274,10 @@ TEST_F(GraphEditsTest, RefusedNeuronLeavesMemoryAndFilesUnchanged) {
     EXPECT_EQ(error_text(bad_kind), "neuron kind 'Not A Slug' is not a valid kebab-case slug");
     EXPECT_FALSE(bad_kind.error().is_os_error());
     EXPECT_EQ(state(), before);
+    // A node that would make topology.json too large to read back is refused the same way.
+    auto huge = cortex.add_neuron(NeuronInput{kB, std::string(kTopologyByteCap, 'x'), {}, {}, {}});
+    EXPECT_TRUE(error_text(huge).starts_with("topology file too large: "));
+    EXPECT_EQ(state(), before);
 }
 
 TEST_F(GraphEditsTest, AddSynapseAppliesDefaultsPersistsAndLogs) {
@@ -432,6 +436,16 @@ TEST_F(GraphEditsTest, RefusedSeedIsRolledBackWhole) {
     bad.edges = {SeedEdge{kD, kB, kC, {}, 0.5f, 1.0f}, SeedEdge{kE, kC, kC, {}, 0.5f, 1.0f}};
     EXPECT_EQ(error_text(cortex.apply_seed(std::move(bad))),
               "edge " + kE.to_string() + " is a self-loop (pre == post)");
+    EXPECT_EQ(state(), before);
+
+    // A graph whose topology.json the reader would refuse is refused before
+    // anything is written, and taken back out like an invalid one.
+    Seed huge;
+    huge.nodes = {SeedNode{kA, std::string(kTopologyByteCap, 'x'), {}, kEmpty}};
+    const std::string text = error_text(cortex.apply_seed(std::move(huge)));
+    EXPECT_TRUE(text.starts_with("topology file too large: ")) << text;
+    EXPECT_TRUE(text.ends_with(" bytes exceeds limit of " + std::to_string(kTopologyByteCap)))
+        << text;
     EXPECT_EQ(state(), before);
 }
 
