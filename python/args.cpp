@@ -1,5 +1,6 @@
 #include "python/args.hpp"
 
+#include <limits>
 #include <new>
 #include <string>
 
@@ -56,6 +57,10 @@ bool arg_double(PyObject* obj, const char* name, double& out) {
     out = value;
     return true;
 }
+
+// Narrowing follows IEEE 754: round to nearest, values beyond the float range
+// become infinities of their sign.
+static_assert(std::numeric_limits<float>::is_iec559);
 
 bool arg_float(PyObject* obj, const char* name, float& out) {
     double value;
