@@ -178,8 +178,8 @@ PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::uint64_t n_steps = 0;
     if (!arg_float(dt_arg, "dt_ms", dt_ms) || !arg_u64(steps_arg, "n_steps", n_steps))
         return nullptr;
-    // The whole run stays in C++. Each tick's spikes are converted right
-    // after the tick, from the same small buffer, while they are in cache.
+    // The whole run stays in C++. Each tick fills the same small buffer; the
+    // builder keeps a compact record of it and makes the tuples at the end.
     SpikeListBuilder builder(sim->id_strings);
     for (std::uint64_t step = 0; step < n_steps; ++step) {
         sim->scratch.clear();
