@@ -21,9 +21,17 @@ ASAN_CONFIG := -C build-dir=build/py-asan/{wheel_tag} -C cmake.build-type=RelWit
 SANITIZER_PRELOAD = $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)
 
 .PHONY: all demo test test-cpp test-python test-sanitize test-cpp-sanitize \
-	test-python-sanitize python-install python-install-asan bench format
+	test-python-sanitize python-install python-install-asan bench format \
+	deps-build deps-test
 
 all: test
+
+# Debian packages that a fresh machine lacks are installed on first use.
+deps-build:
+	tools/install_deps.sh build
+
+deps-test:
+	tools/install_deps.sh build test
 
 demo: python-install
 	$(PY) examples/quickstart.py
@@ -32,21 +40,21 @@ test: test-cpp test-python
 
 test-sanitize: test-cpp-sanitize test-python-sanitize
 
-test-cpp:
+test-cpp: deps-test
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_BUILD_BENCH=OFF
 	$(CMAKE) --build build/test -j $(JOBS)
 	ctest --test-dir build/test --output-on-failure -j $(JOBS)
 
-test-cpp-sanitize:
+test-cpp-sanitize: deps-test
 	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVORN_SANITIZE=ON -DVORN_BUILD_BENCH=OFF
 	$(CMAKE) --build build/asan -j $(JOBS)
 	ctest --test-dir build/asan --output-on-failure -j $(JOBS)
 
-python-install:
+python-install: deps-build
 	tools/ensure_venv.sh $(VENV)
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY) $(PIP_INSTALL) .
 
-python-install-asan:
+python-install-asan: deps-build
 	tools/ensure_venv.sh $(VENV_ASAN)
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY_ASAN) $(PIP_INSTALL) $(ASAN_CONFIG) .
 
