@@ -41,6 +41,9 @@ class InternTable {
         return index;
     }
 
+    // Takes `count` more references to a record in use.
+    void add_refs(std::uint32_t index, std::uint32_t count) { refs_[index] += count; }
+
     // Drops a reference; a record nobody uses is recycled.
     void release(std::uint32_t index) {
         if (--refs_[index] == 0) {

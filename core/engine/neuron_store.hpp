@@ -61,6 +61,19 @@ class NeuronStore {
     // appends the spiking indices to spikes in ascending order.
     void step_all(const StepContext& ctx, const float* input, std::uint8_t* spiked,
                   std::vector<std::uint32_t>& spikes);
+    // The same for the neurons [begin, end) only.
+    void step_range(const StepContext& ctx, std::uint32_t begin, std::uint32_t end,
+                    const float* input, std::uint8_t* spiked, std::vector<std::uint32_t>& spikes);
+
+    // A rough cost of one tick of the neuron, in units of one synapse's, for
+    // spreading work evenly over shards.
+    float step_cost(std::uint32_t index) const;
+    // Which pool (model kind, in NeuronPools order) holds the neuron.
+    std::uint8_t kind(std::uint32_t index) const { return pool_of_[index]; }
+
+    // Makes room for `more` neurons of the model config selects, so that
+    // adding them cannot fail midway.
+    void reserve(std::size_t more, const NeuronConfig& config);
 
   private:
     template <std::size_t K = 0>

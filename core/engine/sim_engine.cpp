@@ -1,233 +1,182 @@
 #include "core/engine/sim_engine.hpp"
 
 #include <algorithm>
-#include <unordered_map>
-#include <unordered_set>
+#include <bit>
+#include <cmath>
+#include <cstring>
 
-#include "core/engine/modulators.hpp"
-#include "core/engine/neuron_store.hpp"
-#include "core/engine/plastic_pool.hpp"
-#include "core/engine/stdp_pool.hpp"
-#include "core/engine/stimulations.hpp"
+#include "core/engine/plastic_synapse.hpp"
+#include "core/engine/sim_engine_impl.hpp"
+#include "core/engine/static_synapse.hpp"
+#include "core/engine/stdp_synapse.hpp"
 
 namespace vorn {
-namespace {
 
-// A synapse as its kind's pool and its slot there: plastic slots carry
-// kPlasticRef, STDP slots are stored bare.
-constexpr std::uint32_t kPlasticRef = 1u << 31;
+using engine_detail::same_bits;
 
-bool is_plastic(std::uint32_t ref) {
-    return (ref & kPlasticRef) != 0;
-}
-std::uint32_t slot_of(std::uint32_t ref) {
-    return ref & ~kPlasticRef;
-}
-
-}  // namespace
-
-// Neurons and synapses live at dense indices; ids are hashed only here at
-// the API boundary. Each synapse kind has its own pool; refs maps a
-// synapse's index (creation order across kinds) to its pool slot.
-struct SimEngine::Impl {
-    NeuronStore neurons;
-    StdpPool stdp;
-    PlasticPool plastic;
-    std::vector<std::uint32_t> refs;  // synapse index -> pool ref
-    Stimulations stimulations;
-    Modulators modulators;
-    double t_ms = 0.0;  // ms
-
-    std::unordered_set<std::uint64_t> connected_pairs;             // pre index << 32 | post index
-    std::unordered_map<Uuid, std::uint32_t, UuidHash> first_edge;  // edge id -> first index
-
-    // Per post neuron: refs of its synapses in creation order and the pre
-    // of the newest one. Delivery to a post is summed while walking the
-    // synapses when that walk meets them in creation order: "direct" posts
-    // receive only STDP synapses with pre indices ascending along creation
-    // order (walked by pre), "plastic_only" posts only plastic synapses
-    // (walked by slot). The remaining, indirect posts sum literally.
-    std::vector<std::vector<std::uint32_t>> incoming;
-    std::vector<std::uint32_t> newest_pre;
-    std::vector<std::uint8_t> direct;
-    std::vector<std::uint8_t> plastic_only;
-    std::vector<std::uint32_t> indirect_posts;
-
-    // Per neuron, rebuilt each tick.
-    std::vector<float> input;
-    std::vector<float> pending;  // synaptic input of the next tick
-    bool pending_valid = true;   // false after a change that alters delivery
-    std::vector<std::uint8_t> spiked;
-    std::vector<std::uint32_t> spikes;  // spiking neuron indices, ascending
-
-    std::optional<std::uint32_t> add_neuron(const Uuid& id, const NeuronConfig& config);
-    void add_synapse(const Uuid& edge_id, std::uint32_t pre, std::uint32_t post,
-                     const SynapseConfig& config, float weight);
-
-    void tick(float dt_ms, std::vector<SpikeEvent>& out);
-    void apply_synaptic_input();
-    void compute_indirect_delivery();
-    void step_neurons(const StepContext& ctx);
-    void apply_plasticity(const StepContext& ctx);
-
-    StdpSynapse stdp_synapse(std::uint32_t slot) const {
-        return stdp.get(slot, neurons.id(stdp.pre(slot)), neurons.id(stdp.post(slot)));
-    }
-    PlasticSynapse plastic_synapse(std::uint32_t slot) const {
-        return plastic.get(slot, neurons.id(plastic.pre(slot)), neurons.id(plastic.post(slot)));
-    }
-    Uuid synapse_id(std::uint32_t index) const {
-        std::uint32_t ref = refs[index];
-        return is_plastic(ref) ? plastic.id(slot_of(ref)) : stdp.id(ref);
-    }
-    float synapse_weight(std::uint32_t index) const {
-        std::uint32_t ref = refs[index];
-        return is_plastic(ref) ? plastic.weight(slot_of(ref)) : stdp.weight(ref);
-    }
-    JsonValue synapse_params(std::uint32_t index) const {
-        std::uint32_t ref = refs[index];
-        return is_plastic(ref) ? plastic_synapse(slot_of(ref)).params()
-                               : stdp_synapse(ref).params();
-    }
-    std::expected<JsonValue, ParamError> set_synapse_param(std::uint32_t index,
-                                                           std::string_view key,
-                                                           const JsonValue& value);
-};
-
-std::optional<std::uint32_t> SimEngine::Impl::add_neuron(const Uuid& id,
-                                                         const NeuronConfig& config) {
-    std::size_t before = neurons.size();
-    auto index = neurons.add(id, config);
-    std::size_t n = neurons.size();
-    if (n != before) {
-        stdp.resize_neurons(n);
-        stimulations.resize_neurons(n);
-        incoming.resize(n);
-        newest_pre.resize(n, 0);
-        direct.resize(n, 1);
-        plastic_only.resize(n, 0);
-        input.resize(n, 0.0f);
-        pending.resize(n, 0.0f);
-        spiked.resize(n, 0);
-    }
-    return index;
-}
-
-void SimEngine::Impl::add_synapse(const Uuid& edge_id, std::uint32_t pre, std::uint32_t post,
-                                  const SynapseConfig& config, float weight) {
-    std::vector<std::uint32_t>& in = incoming[post];
-    std::uint32_t ref;
-    bool literal_sum;
-    if (const auto* cfg = std::get_if<PlasticSynapseConfig>(&config)) {
-        ref = kPlasticRef | plastic.add(edge_id, pre, post, *cfg, weight);
-        if (in.empty()) {
-            direct[post] = 0;
-            plastic_only[post] = 1;
-        }
-        literal_sum = !plastic_only[post];
-    } else {
-        ref = stdp.add(edge_id, pre, post, weight);
-        literal_sum = plastic_only[post] || (!in.empty() && pre < newest_pre[post]);
-    }
-    auto index = static_cast<std::uint32_t>(refs.size());
-    refs.push_back(ref);
-    first_edge.try_emplace(edge_id, index);
-    if (literal_sum && (direct[post] || plastic_only[post])) {
-        direct[post] = 0;
-        plastic_only[post] = 0;
-        indirect_posts.push_back(post);
-    }
-    in.push_back(ref);
-    newest_pre[post] = pre;
-    // The new synapse delivers on the next tick if its pre spiked on the last.
-    pending_valid = false;
-}
-
-void SimEngine::Impl::tick(float dt_ms, std::vector<SpikeEvent>& out) {
+void SimEngine::Impl::tick(float dt_ms) {
+    ensure_layout();
+    ++ticks;
     t_ms += static_cast<double>(dt_ms);
-    std::array<float, 4> levels = modulators.advance(dt_ms);
+    const std::array<float, 4> levels = modulators.advance(dt_ms);
     std::fill(input.begin(), input.end(), 0.0f);
     stimulations.expire_and_apply(dt_ms, input.data());
-    apply_synaptic_input();
     const StepContext ctx{levels, t_ms, dt_ms, levels[0]};
-    step_neurons(ctx);
-    apply_plasticity(ctx);
-    for (std::uint32_t n : spikes) {
-        out.push_back({neurons.id(n), t_ms, n});
-    }
-}
+    std::vector<Shard>& shards = synapses.shards();
+    const SynapseParams& params = synapses.params();
+    const bool recompute = !pending_valid;
 
-// Current of the previous tick's spikes. Normally summed during the previous
-// tick's plasticity walk; recomputed when something changed since.
-void SimEngine::Impl::apply_synaptic_input() {
-    if (!pending_valid) {
-        std::fill(pending.begin(), pending.end(), 0.0f);
-        stdp.deliver(spikes, direct.data(), pending.data());
-        plastic.deliver(spiked.data(), plastic_only.data(), pending.data());
-        compute_indirect_delivery();
-        pending_valid = true;
-    }
-    for (std::size_t n = 0; n < pending.size(); ++n) {
-        if (pending[n] != 0.0f)
-            input[n] = input[n] + pending[n];
-    }
-}
+    // Each shard: its input (noise, then what arrives), its neurons, and
+    // the shared traces of its neurons.
+    auto neurons_phase = [&](std::size_t s) {
+        Shard& sh = shards[s];
+        if (recompute)
+            sh.recompute_pending(ticks, spikes.data(), spikes.size(), params);
+        if (!poisson.empty())
+            poisson.apply(ticks, dt_ms, sh.begin, sh.end, input.data());
+        sh.apply_pending(ticks, input.data());
+        shard_spikes[s].clear();
+        neurons.step_range(ctx, sh.begin, sh.end, input.data(), spiked.data(), shard_spikes[s]);
+        traces.advance(sh.begin, sh.end, dt_ms, spiked.data());
+    };
+    each_shard(neurons_phase);
 
-// Posts with both kinds of input or STDP synapses out of pre order: a sum in
-// creation order across kinds. A synapse whose pre did not spike adds +0.0
-// and is skipped.
-void SimEngine::Impl::compute_indirect_delivery() {
-    for (std::uint32_t post : indirect_posts) {
-        float sum = 0.0f;
-        for (std::uint32_t ref : incoming[post]) {
-            if (is_plastic(ref)) {
-                std::uint32_t slot = slot_of(ref);
-                if (spiked[plastic.pre(slot)])
-                    sum = sum + plastic.current(slot);
-            } else if (spiked[stdp.pre(ref)]) {
-                sum = sum + stdp.current(ref);
-            }
-        }
-        pending[post] = sum;
-    }
-}
-
-void SimEngine::Impl::step_neurons(const StepContext& ctx) {
     spikes.clear();
-    neurons.step_all(ctx, input.data(), spiked.data(), spikes);
-}
+    for (const std::vector<std::uint32_t>& part : shard_spikes)
+        spikes.insert(spikes.end(), part.begin(), part.end());
+    history.push(ticks, dt_ms, spikes);
+    history.trim(ticks, max_delay);
 
-// Plasticity of every synapse with this tick's spikes, then the delivery
-// sums for the next tick with the final weights.
-void SimEngine::Impl::apply_plasticity(const StepContext& ctx) {
-    std::fill(pending.begin(), pending.end(), 0.0f);
-    stdp.update(ctx.dt_ms, spiked.data(), spikes, direct.data(), pending.data());
-    plastic.update(ctx, spiked.data(), plastic_only.data(), pending.data());
-    compute_indirect_delivery();
+    const ShardTick t{ctx, ticks, spiked.data(), spikes.data(), spikes.size(), &traces, &params};
+    auto plasticity_phase = [&](std::size_t s) { shards[s].plasticity(t); };
+    each_shard(plasticity_phase);
     pending_valid = true;
+
+    if (!recorders.empty())
+        recorders.record(t_ms, spikes, neurons);
 }
 
-std::expected<JsonValue, ParamError> SimEngine::Impl::set_synapse_param(std::uint32_t index,
+JsonValue SimEngine::Impl::synapse_params(std::uint32_t slot) const {
+    const SynapseData d = synapses.get(slot);
+    const Uuid& id = synapses.id(slot);
+    const Uuid& pre = neurons.id(d.pre);
+    const Uuid& post = neurons.id(d.post);
+    const SynapseParams& p = synapses.params();
+    switch (word::kind(d.word)) {
+        case SynapseKind::Stdp: {
+            StdpSynapse s(id, pre, post, 0.0f);
+            const StdpParams& q = p.stdp[word::index(d.word)];
+            s.set_state(d.weight, q.w_min, q.w_max, q.g_syn, q.a_plus, q.a_minus);
+            s.tau_plus = (d.word & word::kPrePrivate) ? d.pre_trace.tau : SharedTraces::kTau;
+            s.pre_trace = (d.word & word::kPrePrivate) ? d.pre_trace.value : traces.value(d.pre);
+            s.tau_minus = (d.word & word::kPostPrivate) ? d.post_trace.tau : SharedTraces::kTau;
+            s.post_trace =
+                (d.word & word::kPostPrivate) ? d.post_trace.value : traces.value(d.post);
+            return s.params();
+        }
+        case SynapseKind::Static:
+            return StaticSynapse(id, pre, post, d.weight, p.statics[word::index(d.word)].g_syn)
+                .params();
+        case SynapseKind::Plastic:
+            break;
+    }
+    PlasticState state = d.plastic_state;
+    state.weight = d.weight;
+    return PlasticSynapse(id, pre, post, p.plastic[d.plastic_config], state).params();
+}
+
+std::expected<JsonValue, ParamError> SimEngine::Impl::set_synapse_param(std::uint32_t slot,
                                                                         std::string_view key,
                                                                         const JsonValue& value) {
-    std::uint32_t ref = refs[index];
+    SynapseData d = synapses.get(slot);
+    const Uuid& id = synapses.id(slot);
+    const Uuid& pre = neurons.id(d.pre);
+    const Uuid& post = neurons.id(d.post);
+    SynapseParams& p = synapses.params();
     std::expected<JsonValue, ParamError> result;
-    if (is_plastic(ref)) {
-        PlasticSynapse syn = plastic_synapse(slot_of(ref));
-        result = syn.set_param(key, value);
-        if (result)
-            plastic.put(slot_of(ref), syn);
-    } else {
-        StdpSynapse syn = stdp_synapse(ref);
-        result = syn.set_param(key, value);
-        if (result)
-            stdp.put(ref, syn);
+    switch (word::kind(d.word)) {
+        case SynapseKind::Stdp: {
+            StdpSynapse s(id, pre, post, 0.0f);
+            const std::uint32_t old_index = word::index(d.word);
+            const StdpParams q = p.stdp[old_index];
+            s.set_state(d.weight, q.w_min, q.w_max, q.g_syn, q.a_plus, q.a_minus);
+            const bool pre_private = d.word & word::kPrePrivate;
+            const bool post_private = d.word & word::kPostPrivate;
+            s.tau_plus = pre_private ? d.pre_trace.tau : SharedTraces::kTau;
+            s.pre_trace = pre_private ? d.pre_trace.value : traces.value(d.pre);
+            s.tau_minus = post_private ? d.post_trace.tau : SharedTraces::kTau;
+            s.post_trace = post_private ? d.post_trace.value : traces.value(d.post);
+            result = s.set_param(key, value);
+            if (!result)
+                return result;
+            std::uint32_t w = d.word;
+            const StdpParams now{s.w_min, s.w_max, s.g_syn, s.a_plus, s.a_minus};
+            if (std::memcmp(&now, &q, sizeof now) != 0) {
+                const std::uint32_t next = p.stdp.acquire(now);
+                p.stdp.release(old_index);
+                w = word::make(SynapseKind::Stdp, next) | (w & word::kPrivateMask);
+            }
+            // A trace leaves its shared slot only when its value or tau changed.
+            if (pre_private) {
+                d.pre_trace.tau = s.tau_plus;
+                d.pre_trace.value = s.pre_trace;
+            } else if (!same_bits(s.tau_plus, SharedTraces::kTau) ||
+                       !same_bits(s.pre_trace, traces.value(d.pre))) {
+                w |= word::kPrePrivate;
+                d.pre_trace = {d.pre, s.tau_plus, s.pre_trace, s.pre_trace};
+            }
+            if (post_private) {
+                d.post_trace.tau = s.tau_minus;
+                d.post_trace.value = s.post_trace;
+            } else if (!same_bits(s.tau_minus, SharedTraces::kTau) ||
+                       !same_bits(s.post_trace, traces.value(d.post))) {
+                w |= word::kPostPrivate;
+                d.post_trace = {d.post, s.tau_minus, s.post_trace, s.post_trace};
+            }
+            d.word = w;
+            d.weight = s.weight();
+            break;
+        }
+        case SynapseKind::Static: {
+            const std::uint32_t old_index = word::index(d.word);
+            StaticSynapse s(id, pre, post, d.weight, p.statics[old_index].g_syn);
+            result = s.set_param(key, value);
+            if (!result)
+                return result;
+            if (!same_bits(s.g_syn, p.statics[old_index].g_syn)) {
+                const std::uint32_t next = p.statics.acquire({s.g_syn});
+                p.statics.release(old_index);
+                d.word = word::make(SynapseKind::Static, next);
+            }
+            d.weight = s.weight();
+            break;
+        }
+        case SynapseKind::Plastic: {
+            PlasticState state = d.plastic_state;
+            state.weight = d.weight;
+            PlasticSynapse s(id, pre, post, p.plastic[d.plastic_config], state);
+            result = s.set_param(key, value);
+            if (!result)
+                return result;
+            if (std::memcmp(&s.config(), &p.plastic[d.plastic_config],
+                            sizeof(PlasticSynapseConfig)) != 0) {
+                const std::uint32_t next = p.plastic.acquire(s.config());
+                p.plastic.release(d.plastic_config);
+                d.plastic_config = next;
+            }
+            d.plastic_state = s.state();
+            d.weight = s.weight();
+            break;
+        }
     }
+    synapses.put(slot, d);
     // A new weight or gain changes what the next tick delivers.
-    if (result)
-        pending_valid = false;
+    pending_valid = false;
+    words_dirty = true;
     return result;
 }
+
+// ---- public interface ------------------------------------------------------
 
 SimEngine::SimEngine() : impl_(std::make_unique<Impl>()) {}
 SimEngine::~SimEngine() = default;
@@ -238,23 +187,39 @@ void SimEngine::add_neuron(const Uuid& id, const NeuronConfig& config) {
     impl_->add_neuron(id, config);
 }
 
+std::expected<std::vector<Uuid>, EngineError> SimEngine::add_neurons(std::size_t count,
+                                                                     const NeuronConfig& config) {
+    std::vector<Uuid> ids(count);
+    if (auto ok = Uuid::random_v4_many(ids.data(), count); !ok)
+        return std::unexpected(EngineError::random_source(ok.error()));
+    Impl& m = *impl_;
+    m.reserve_neurons(count, config);
+    for (const Uuid& id : ids)
+        m.neurons.add(id, config);
+    m.sync_neurons();
+    return ids;
+}
+
 void SimEngine::add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post,
-                         const SynapseConfig& config, float weight) {
+                         const SynapseConfig& config, float weight, float delay_ms) {
     if (pre == post)
         return;
     Impl& m = *impl_;
     auto pre_index = m.neurons.find(pre);
     auto post_index = m.neurons.find(post);
-    if (pre_index && post_index) {
-        std::uint64_t pair = (std::uint64_t{*pre_index} << 32) | *post_index;
-        if (!m.connected_pairs.insert(pair).second)
-            return;
-    } else {
-        pre_index = m.add_neuron(pre, LifConfig{});
-        post_index = m.add_neuron(post, LifConfig{});
-        m.connected_pairs.insert((std::uint64_t{*pre_index} << 32) | *post_index);
-    }
-    m.add_synapse(edge_id, *pre_index, *post_index, config, weight);
+    if (pre_index && post_index && m.synapses.connected(*pre_index, *post_index))
+        return;
+    // Room first, so that running out of memory changes nothing.
+    m.reserve_neurons(2, LifConfig{});
+    m.synapses.reserve(1);
+    pre_index = m.neurons.add(pre, LifConfig{});
+    post_index = m.neurons.add(post, LifConfig{});
+    m.sync_neurons();
+    const SynapseData d =
+        m.synapses.make_data(*pre_index, *post_index, config, weight, delay_ms, m.traces);
+    m.synapses.try_append(edge_id, d);
+    // The new synapse delivers on the next tick if its pre spiked on the last.
+    m.pending_valid = false;
 }
 
 void SimEngine::stimulate(const Uuid& id, float current, float duration_ms) {
@@ -264,16 +229,43 @@ void SimEngine::stimulate(const Uuid& id, float current, float duration_ms) {
 
 std::vector<SpikeEvent> SimEngine::tick(float dt_ms) {
     std::vector<SpikeEvent> out;
-    impl_->tick(dt_ms, out);
+    tick_into(dt_ms, out);
     return out;
 }
 
 void SimEngine::tick_into(float dt_ms, std::vector<SpikeEvent>& out) {
-    impl_->tick(dt_ms, out);
+    impl_->tick(dt_ms);
+    for (std::uint32_t n : impl_->spikes)
+        out.push_back({impl_->neurons.id(n), impl_->t_ms, n});
+}
+
+void SimEngine::step(float dt_ms) {
+    impl_->tick(dt_ms);
+}
+
+const std::vector<std::uint32_t>& SimEngine::last_spikes() const {
+    return impl_->spikes;
+}
+
+void SimEngine::set_threads(std::size_t threads) {
+    threads = std::clamp<std::size_t>(threads, 1, 1024);
+    if (threads == impl_->n_threads)
+        return;
+    impl_->pool = threads > 1 ? std::make_unique<WorkerPool>(threads) : nullptr;
+    impl_->n_threads = threads;
+    impl_->synapses.invalidate();
+}
+
+std::size_t SimEngine::threads() const {
+    return impl_->n_threads;
 }
 
 double SimEngine::t_ms() const {
     return impl_->t_ms;
+}
+
+std::uint64_t SimEngine::ticks_done() const {
+    return impl_->ticks;
 }
 
 std::size_t SimEngine::n_neurons() const {
@@ -281,19 +273,58 @@ std::size_t SimEngine::n_neurons() const {
 }
 
 std::size_t SimEngine::n_synapses() const {
-    return impl_->refs.size();
+    return impl_->synapses.size();
 }
 
 std::vector<Uuid> SimEngine::node_ids() const {
     return impl_->neurons.ids();
 }
 
+const Uuid& SimEngine::node_id(std::uint32_t index) const {
+    return impl_->neurons.id(index);
+}
+
+std::optional<std::uint32_t> SimEngine::node_index(const Uuid& id) const {
+    return impl_->neurons.find(id);
+}
+
 Uuid SimEngine::synapse_id(std::size_t i) const {
-    return impl_->synapse_id(static_cast<std::uint32_t>(i));
+    return impl_->synapses.id(static_cast<std::uint32_t>(i));
 }
 
 float SimEngine::synapse_weight(std::size_t i) const {
-    return impl_->synapse_weight(static_cast<std::uint32_t>(i));
+    return impl_->synapses.weight(static_cast<std::uint32_t>(i));
+}
+
+const char* SimEngine::synapse_kind(std::size_t i) const {
+    switch (word::kind(impl_->synapses.get(static_cast<std::uint32_t>(i)).word)) {
+        case SynapseKind::Stdp:
+            return StdpSynapse::kKind;
+        case SynapseKind::Static:
+            return StaticSynapse::kKind;
+        case SynapseKind::Plastic:
+            break;
+    }
+    return "plastic-synapse";
+}
+
+std::vector<float> SimEngine::weights() const {
+    std::vector<float> out(impl_->synapses.size());
+    impl_->synapses.weights(out.data());
+    return out;
+}
+
+std::vector<float> SimEngine::delays() const {
+    std::vector<float> out(impl_->synapses.size());
+    impl_->synapses.delays(out.data());
+    return out;
+}
+
+void SimEngine::synapse_endpoints(std::vector<std::uint32_t>& pre,
+                                  std::vector<std::uint32_t>& post) const {
+    pre.resize(impl_->synapses.size());
+    post.resize(impl_->synapses.size());
+    impl_->synapses.endpoints(pre.data(), post.data());
 }
 
 std::optional<JsonValue> SimEngine::node_params(const Uuid& id) const {
@@ -304,10 +335,10 @@ std::optional<JsonValue> SimEngine::node_params(const Uuid& id) const {
 }
 
 std::optional<JsonValue> SimEngine::synapse_params(const Uuid& edge_id) const {
-    auto it = impl_->first_edge.find(edge_id);
-    if (it == impl_->first_edge.end())
+    auto slot = impl_->synapses.find(edge_id);
+    if (!slot)
         return std::nullopt;
-    return impl_->synapse_params(it->second);
+    return impl_->synapse_params(*slot);
 }
 
 std::expected<JsonValue, ParamError> SimEngine::set_node_param(const Uuid& id, std::string_view key,
@@ -321,12 +352,12 @@ std::expected<JsonValue, ParamError> SimEngine::set_node_param(const Uuid& id, s
 std::expected<JsonValue, ParamError> SimEngine::set_synapse_param(const Uuid& edge_id,
                                                                   std::string_view key,
                                                                   const JsonValue& value) {
-    auto it = impl_->first_edge.find(edge_id);
-    if (it == impl_->first_edge.end()) {
+    auto slot = impl_->synapses.find(edge_id);
+    if (!slot) {
         return std::unexpected(
             ParamError::unknown("synapse " + edge_id.to_string() + " (not in engine)"));
     }
-    return impl_->set_synapse_param(it->second, key, value);
+    return impl_->set_synapse_param(*slot, key, value);
 }
 
 std::vector<std::pair<Uuid, JsonValue>> SimEngine::all_node_params() const {
@@ -340,9 +371,9 @@ std::vector<std::pair<Uuid, JsonValue>> SimEngine::all_node_params() const {
 
 std::vector<std::pair<Uuid, JsonValue>> SimEngine::all_synapse_params() const {
     std::vector<std::pair<Uuid, JsonValue>> out;
-    out.reserve(impl_->refs.size());
-    for (std::uint32_t s = 0; s < impl_->refs.size(); ++s) {
-        out.emplace_back(impl_->synapse_id(s), impl_->synapse_params(s));
+    out.reserve(impl_->synapses.size());
+    for (std::uint32_t s = 0; s < impl_->synapses.size(); ++s) {
+        out.emplace_back(impl_->synapses.id(s), impl_->synapse_params(s));
     }
     return out;
 }

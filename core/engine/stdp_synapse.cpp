@@ -7,6 +7,20 @@ namespace vorn {
 StdpSynapse::StdpSynapse(const Uuid& id, const Uuid& pre, const Uuid& post, float weight)
     : id_(id), pre_id_(pre), post_id_(post), weight_(clamp_weight(weight, 0.0f, 1.0f)) {}
 
+StdpSynapse::StdpSynapse(const Uuid& id, const Uuid& pre, const Uuid& post,
+                         const StdpConfig& config, float weight)
+    : w_min(config.w_min),
+      w_max(config.w_max),
+      g_syn(config.g_syn),
+      a_plus(config.a_plus),
+      a_minus(config.a_minus),
+      tau_plus(config.tau_plus),
+      tau_minus(config.tau_minus),
+      id_(id),
+      pre_id_(pre),
+      post_id_(post),
+      weight_(clamp_weight(weight, config.w_min, config.w_max)) {}
+
 void StdpSynapse::update(const SynapseStepContext& ctx) {
     pre_trace = pre_trace * decay_factor(ctx.ctx.dt_ms, tau_plus);
     post_trace = post_trace * decay_factor(ctx.ctx.dt_ms, tau_minus);

@@ -4,6 +4,7 @@
 // interface; the engine keeps these fields in its own dense storage and uses
 // this type for parameter access and as the reference of the update rule.
 
+#include "core/engine/synapse_config.hpp"
 #include "core/engine/synapse_model.hpp"
 #include "core/models/decay.hpp"
 
@@ -22,6 +23,20 @@ class StdpSynapse final : public SynapseModel {
 
     // All parameters at their defaults; weight clamped to [0, 1].
     StdpSynapse(const Uuid& id, const Uuid& pre, const Uuid& post, float weight);
+    // The parameters of config; weight clamped to [w_min, w_max].
+    StdpSynapse(const Uuid& id, const Uuid& pre, const Uuid& post, const StdpConfig& config,
+                float weight);
+
+    // Restores a stored synapse's weight and parameters as they were (an
+    // engine that keeps them apart hands them back this way).
+    void set_state(float weight, float lo, float hi, float gain, float plus, float minus) {
+        weight_ = weight;
+        w_min = lo;
+        w_max = hi;
+        g_syn = gain;
+        a_plus = plus;
+        a_minus = minus;
+    }
 
     Uuid id() const override { return id_; }
     Uuid pre_id() const override { return pre_id_; }
@@ -49,8 +64,6 @@ class StdpSynapse final : public SynapseModel {
     float post_trace = 0.0f;
 
   private:
-    friend class StdpPool;
-
     Uuid id_;
     Uuid pre_id_;
     Uuid post_id_;

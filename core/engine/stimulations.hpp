@@ -10,6 +10,7 @@ namespace vorn {
 class Stimulations {
   public:
     void resize_neurons(std::size_t n) { position_.resize(n, kNone); }
+    void reserve_neurons(std::size_t n) { position_.reserve(n); }
 
     // Sets or replaces the stimulation of a neuron.
     void set(std::uint32_t neuron, float current, float duration_ms);

@@ -1,11 +1,22 @@
 #pragma once
-// SynapseConfig: the record that selects the kind of a new synapse.
+// SynapseConfig: the record that selects the kind of a new synapse and its
+// parameters.
 
 #include <variant>
 
 namespace vorn {
 
-struct StdpConfig {};
+// Parameters of a new STDP synapse; the defaults are the kind's defaults.
+// w_min <= w_max is a precondition of construction.
+struct StdpConfig {
+    float w_min = 0.0f;
+    float w_max = 1.0f;
+    float g_syn = 80.0f;      // current per unit weight
+    float a_plus = 0.01f;     // potentiation step per unit pre trace
+    float a_minus = 0.012f;   // depression step per unit post trace
+    float tau_plus = 20.0f;   // ms, pre trace decay
+    float tau_minus = 20.0f;  // ms, post trace decay
+};
 
 // All sixteen parameters of a new plastic synapse; w_min <= w_max is a
 // precondition of construction.
@@ -28,7 +39,12 @@ struct PlasticSynapseConfig {
     float post_consolidation_decay;
 };
 
-// Variants in this order: Stdp, Plastic.
-using SynapseConfig = std::variant<StdpConfig, PlasticSynapseConfig>;
+// A fixed weight that never learns; negative weights inhibit.
+struct StaticConfig {
+    float g_syn = 1.0f;  // current per unit weight
+};
+
+// Variants in this order: Stdp, Plastic, Static.
+using SynapseConfig = std::variant<StdpConfig, PlasticSynapseConfig, StaticConfig>;
 
 }  // namespace vorn

@@ -23,4 +23,14 @@ JsonValue AdExNeuron::snapshot() const {
     return JsonValue(std::move(o));
 }
 
+const float* AdExNeuron::numeric_field(std::string_view key) const {
+    if (key == "v")
+        return &v_;
+    if (key == "w")
+        return &w_;
+    if (key == "last_v")
+        return &last_v_;
+    return nullptr;
+}
+
 }  // namespace vorn

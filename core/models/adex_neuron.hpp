@@ -53,6 +53,7 @@ class AdExNeuron final : public NeuronModel {
         last_v_ = cfg_.e_l;
     }
     JsonValue snapshot() const override;
+    const float* numeric_field(std::string_view key) const override;
 
     const AdExConfig& config() const { return cfg_; }
     float w() const { return w_; }

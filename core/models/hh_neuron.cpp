@@ -224,4 +224,20 @@ std::expected<JsonValue, ParamError> HhNeuron::set_param(std::string_view key,
     return std::unexpected(ParamError::unknown(std::string(key)));
 }
 
+const float* HhNeuron::numeric_field(std::string_view key) const {
+    if (key == "v")
+        return &s_.v;
+    if (key == "m")
+        return &s_.m;
+    if (key == "h")
+        return &s_.h;
+    if (key == "n")
+        return &s_.n;
+    if (key == "v_prev")
+        return &v_prev_;
+    if (key == "refractory_left")
+        return &refractory_left_;
+    return nullptr;
+}
+
 }  // namespace vorn

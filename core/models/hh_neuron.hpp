@@ -36,6 +36,7 @@ class HhNeuron final : public NeuronModel {
     float membrane_potential() const override { return s_.v; }
     void reset() override;
     JsonValue snapshot() const override;
+    const float* numeric_field(std::string_view key) const override;
     std::expected<JsonValue, ParamError> set_param(std::string_view key,
                                                    const JsonValue& value) override;
 

@@ -18,4 +18,14 @@ JsonValue IzhikevichNeuron::snapshot() const {
     return JsonValue(std::move(o));
 }
 
+const float* IzhikevichNeuron::numeric_field(std::string_view key) const {
+    if (key == "v")
+        return &v_;
+    if (key == "u")
+        return &u_;
+    if (key == "last_v")
+        return &last_v_;
+    return nullptr;
+}
+
 }  // namespace vorn

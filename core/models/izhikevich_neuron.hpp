@@ -39,6 +39,7 @@ class IzhikevichNeuron final : public NeuronModel {
         u_ = cfg_.b * kStartV;
     }
     JsonValue snapshot() const override;
+    const float* numeric_field(std::string_view key) const override;
 
     const IzhikevichConfig& config() const { return cfg_; }
     float u() const { return u_; }

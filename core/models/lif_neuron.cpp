@@ -82,4 +82,26 @@ std::expected<JsonValue, ParamError> LifNeuron::set_param(std::string_view key,
     return snapshot();
 }
 
+const float* LifNeuron::numeric_field(std::string_view key) const {
+    if (key == "v")
+        return &v;
+    if (key == "v_rest")
+        return &v_rest;
+    if (key == "v_thresh")
+        return &v_thresh;
+    if (key == "v_reset")
+        return &v_reset;
+    if (key == "tau_m")
+        return &tau_m;
+    if (key == "refractory_ms")
+        return &refractory_ms;
+    if (key == "refractory_left")
+        return &refractory_left;
+    if (key == "epsc")
+        return &epsc;
+    if (key == "tau_syn")
+        return &tau_syn;
+    return nullptr;
+}
+
 }  // namespace vorn

@@ -25,6 +25,10 @@ class NeuronModel {
     // Identity, state and parameters as an object keyed by field name.
     virtual JsonValue snapshot() const = 0;
     virtual JsonValue params() const { return snapshot(); }
+    // The float field behind a top-level number of params(), for reading it
+    // every tick without building params(); nullptr for other keys. The
+    // pointer is valid until the engine adds neurons.
+    virtual const float* numeric_field(std::string_view key) const = 0;
     // On success the new snapshot(); on failure the neuron is unchanged.
     virtual std::expected<JsonValue, ParamError> set_param(std::string_view key,
                                                            const JsonValue& value) {

@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -189,6 +190,26 @@ std::expected<Uuid, std::string> Uuid::random_v4() {
                                std::strerror(errno));
     }
     return v4_from_bytes(raw);
+}
+
+std::expected<void, std::string> Uuid::random_v4_many(Uuid* out, std::size_t count) {
+    // getentropy serves at most 256 bytes per call: 16 ids.
+    constexpr std::size_t kPerCall = 16;
+    std::array<std::uint8_t, 16 * kPerCall> raw;
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(kPerCall, count - done);
+        if (getentropy(raw.data(), 16 * n) != 0) {
+            return std::unexpected(std::string("could not retrieve random bytes for uuid: ") +
+                                   std::strerror(errno));
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            std::array<std::uint8_t, 16> one;
+            std::memcpy(one.data(), raw.data() + 16 * i, 16);
+            out[done + i] = v4_from_bytes(one);
+        }
+        done += n;
+    }
+    return {};
 }
 
 }  // namespace vorn

@@ -34,6 +34,9 @@ struct Uuid {
     // A fresh version-4 id from the operating system's random source. On
     // failure returns "could not retrieve random bytes for uuid: {}".
     static std::expected<Uuid, std::string> random_v4();
+    // Fills out with fresh version-4 ids, 16 random bytes each, asking the
+    // random source for many at a time. Errors as random_v4.
+    static std::expected<void, std::string> random_v4_many(Uuid* out, std::size_t count);
 
     std::uint64_t hi() const {
         std::uint64_t v;

@@ -4,15 +4,20 @@
 // the tick done as written with a per-item exp, no shared state between
 // synapses.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "core/engine/plastic_synapse.hpp"
+#include "core/engine/poisson_inputs.hpp"
 #include "core/engine/sim_engine.hpp"
+#include "core/engine/static_synapse.hpp"
 #include "core/engine/stdp_synapse.hpp"
 #include "core/models/adex_neuron.hpp"
 #include "core/models/hh_neuron.hpp"
@@ -48,16 +53,50 @@ class ReferenceEngine {
     }
 
     void add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post, float weight,
-                  const SynapseConfig& config = StdpConfig{}) {
+                  const SynapseConfig& config = StdpConfig{}, float delay_ms = 1.0f) {
         if (pre == post || !connected.insert({pre, post}).second)
             return;
         add_neuron(pre);
         add_neuron(post);
         if (const auto* cfg = std::get_if<PlasticSynapseConfig>(&config))
             synapses.push_back(std::make_unique<PlasticSynapse>(edge_id, pre, post, *cfg, weight));
+        else if (const auto* st = std::get_if<StaticConfig>(&config))
+            synapses.push_back(
+                std::make_unique<StaticSynapse>(edge_id, pre, post, weight, st->g_syn));
         else
-            synapses.push_back(std::make_unique<StdpSynapse>(edge_id, pre, post, weight));
+            synapses.push_back(std::make_unique<StdpSynapse>(edge_id, pre, post,
+                                                             std::get<StdpConfig>(config), weight));
+        delays.push_back(delay_ms);
         incoming[post].push_back(synapses.size() - 1);
+    }
+
+    void add_poisson(const std::vector<Uuid>& targets, double rate_hz, float weight,
+                     std::uint64_t seed) {
+        poisson.push_back({std::set<Uuid>(targets.begin(), targets.end()), rate_hz, weight, seed});
+    }
+
+    // Ticks of delay of a spike fired in a tick of dt: max(1, round(d / dt)),
+    // or never when that is not a finite count.
+    static std::optional<std::uint64_t> ticks_of(float delay_ms, float dt_ms) {
+        const double q = static_cast<double>(delay_ms) / static_cast<double>(dt_ms);
+        if (std::isnan(q) || q < 1.5)
+            return 1;
+        if (q >= 0x1p40)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(std::round(q));
+    }
+
+    // How many spikes of the pre neuron of synapse i arrive on this tick:
+    // after a change of step, spikes of two ticks can arrive together.
+    int arrivals(std::size_t i) const {
+        const Uuid pre = synapses[i]->pre_id();
+        int count = 0;
+        for (const Fired& f : history) {
+            auto d = ticks_of(delays[i], f.dt_ms);
+            if (d && f.tick + *d == tick_count && f.spiked.contains(pre))
+                ++count;
+        }
+        return count;
     }
 
     void stimulate(const Uuid& id, float current, float duration_ms) {
@@ -84,15 +123,28 @@ class ReferenceEngine {
             it->second.second = it->second.second - dt_ms;
             it = it->second.second > 0.0f ? std::next(it) : stimulations.erase(it);
         }
+        ++tick_count;
         std::map<Uuid, float> input;
         for (const auto& [id, stim] : stimulations)
             input[id] += stim.first;
+        for (std::size_t p = 0; p < poisson.size(); ++p) {
+            const Noise& in = poisson[p];
+            for (std::size_t n = 0; n < neurons.size(); ++n) {
+                if (!in.targets.contains(neurons[n]->id()))
+                    continue;
+                const double lambda = in.rate_hz * static_cast<double>(dt_ms) / 1000.0;
+                const std::uint64_t k =
+                    poisson_draw(lambda, poisson_key(in.seed, p, n, tick_count));
+                if (k != 0)
+                    input[neurons[n]->id()] += in.weight * static_cast<float>(k);
+            }
+        }
         for (const auto& [post, indices] : incoming) {
             float sum = 0.0f;
             for (std::size_t k = 0; k < indices.size(); ++k) {
                 std::size_t i = indices[reverse_input_sum ? indices.size() - 1 - k : k];
-                const SynapseModel& s = *synapses[i];
-                sum += s.synaptic_current(spiked_last_tick.contains(s.pre_id()));
+                for (int n = arrivals(i); n > 0; --n)
+                    sum += synapses[i]->synaptic_current(true);
             }
             if (sum != 0.0f)
                 input[post] += sum;
@@ -109,6 +161,17 @@ class ReferenceEngine {
         }
         for (auto& s : synapses) {
             s->update({ctx, spiked.contains(s->pre_id()), spiked.contains(s->post_id())});
+        }
+        // Spikes stay in flight as long as the longest delay can bring them.
+        float longest = 0.0f;
+        for (float d : delays)
+            longest = std::max(longest, d);
+        history.push_back({tick_count, dt_ms, spiked});
+        while (!history.empty()) {
+            auto d = ticks_of(longest, history.front().dt_ms);
+            if (d && history.front().tick + *d > tick_count)
+                break;
+            history.pop_front();
         }
         spiked_last_tick = std::move(spiked);
         return spikes;
@@ -135,6 +198,21 @@ class ReferenceEngine {
     std::map<Uuid, std::vector<std::size_t>> incoming;
     std::map<Uuid, std::pair<float, float>> stimulations;  // current, remaining ms
     std::set<Uuid> spiked_last_tick;
+    std::vector<float> delays;  // ms, per synapse
+    struct Fired {
+        std::uint64_t tick;
+        float dt_ms;
+        std::set<Uuid> spiked;
+    };
+    std::deque<Fired> history;
+    std::uint64_t tick_count = 0;
+    struct Noise {
+        std::set<Uuid> targets;
+        double rate_hz;
+        float weight;
+        std::uint64_t seed;
+    };
+    std::vector<Noise> poisson;
     std::array<float, 4> base_levels{};
     std::vector<ModulatorPulse> pulses;
     std::array<float, 4> levels{};  // of the last tick

@@ -1,0 +1,417 @@
+#include "core/engine/shard.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/engine/stdp_synapse.hpp"
+#include "core/models/decay.hpp"
+
+namespace vorn {
+namespace {
+
+constexpr std::size_t kPrefetch = 32;  // links ahead in the scattered walk
+constexpr std::size_t kRowsAhead = 2;  // spiking neurons ahead in a row walk
+
+// Asks for every cache line of [begin, begin + count).
+template <class T>
+void prefetch_range(const T* begin, std::size_t count) {
+    const char* p = reinterpret_cast<const char*>(begin);
+    const char* end = p + count * sizeof(T);
+    for (; p < end; p += 64)
+        __builtin_prefetch(p);
+}
+
+// Sorts arrivals by pre neuron: they come as sorted runs (one per emitting
+// tick), so a counting sort over the pre range is usually cheapest.
+void sort_by_pre(std::vector<Arrival>& a, std::vector<Arrival>& scratch) {
+    auto by_pre = [](const Arrival& x, const Arrival& y) { return x.pre < y.pre; };
+    if (std::is_sorted(a.begin(), a.end(), by_pre))
+        return;
+    std::uint32_t lo = a[0].pre;
+    std::uint32_t hi = a[0].pre;
+    for (const Arrival& x : a) {
+        lo = std::min(lo, x.pre);
+        hi = std::max(hi, x.pre);
+    }
+    const std::size_t range = std::size_t{hi} - lo + 1;
+    if (range > 4 * a.size() + 4096) {
+        std::sort(a.begin(), a.end(), by_pre);
+        return;
+    }
+    std::vector<std::uint32_t> count(range + 1, 0);
+    for (const Arrival& x : a)
+        ++count[x.pre - lo + 1];
+    for (std::size_t i = 1; i <= range; ++i)
+        count[i] += count[i - 1];
+    scratch.resize(a.size());
+    for (const Arrival& x : a)
+        scratch[count[x.pre - lo]++] = x;
+    a.swap(scratch);
+}
+
+}  // namespace
+
+std::uint64_t delay_ticks(float delay_ms, float dt_ms) {
+    const double q = static_cast<double>(delay_ms) / static_cast<double>(dt_ms);
+    // Short, zero and negative ratios (and 0 / 0) take the minimum of one tick.
+    if (!(q >= 1.5))
+        return 1;
+    if (!(q < 0x1p40))
+        return kNever;
+    return static_cast<std::uint64_t>(std::round(q));
+}
+
+std::uint32_t Shard::pre_of(std::uint32_t position) const {
+    auto it = std::upper_bound(row_begin.begin(), row_begin.end(), position);
+    return static_cast<std::uint32_t>(it - row_begin.begin() - 1);
+}
+
+std::uint32_t Shard::slot_of(std::uint32_t position) const {
+    if (!slots.empty())
+        return slots[position];
+    const std::uint32_t pre = pre_of(position);
+    return canon_base[pre] + (position - row_begin[pre]);
+}
+
+std::uint32_t Shard::group_of(std::uint32_t position) const {
+    if (row_group.empty())
+        return Arrival::kWholeRow;
+    const std::uint32_t pre = pre_of(position);
+    auto first = group_end.begin() + row_group[pre];
+    auto last = group_end.begin() + row_group[pre + 1];
+    return static_cast<std::uint32_t>(std::upper_bound(first, last, position) - group_end.begin());
+}
+
+float Shard::delay_of(std::uint32_t position) const {
+    return row_group.empty() ? uniform_delay : group_delay[group_of(position)];
+}
+
+float Shard::gain_at(std::uint32_t position, const SynapseParams& p) const {
+    const std::uint32_t w = word_at(position);
+    switch (word::kind(w)) {
+        case SynapseKind::Stdp:
+            return p.stdp[word::index(w)].g_syn;
+        case SynapseKind::Static:
+            return p.statics[word::index(w)].g_syn;
+        case SynapseKind::Plastic:
+            break;
+    }
+    return p.plastic[plastic[word::index(w)].config].g_syn;
+}
+
+void Shard::expand_words() {
+    if (words.empty()) {
+        words.assign(size(), uniform_word);
+        uniform = Uniform::None;
+    }
+}
+
+void Shard::compact_words() {
+    if (words.empty())
+        return;
+    const std::uint32_t first = words[0];
+    if (word::kind(first) == SynapseKind::Plastic || (first & word::kPrivateMask) != 0)
+        return;
+    if (std::any_of(words.begin(), words.end(), [first](std::uint32_t w) { return w != first; }))
+        return;
+    uniform_word = first;
+    uniform = word::kind(first) == SynapseKind::Stdp ? Uniform::Stdp : Uniform::Static;
+    BigVector<std::uint32_t>().swap(words);
+}
+
+// ---- the plasticity phase ------------------------------------------------
+
+void Shard::plasticity(const ShardTick& t) {
+    const float dt = t.ctx.dt_ms;
+    if (size() == 0) {
+        std::fill(pending.begin(), pending.end(), 0.0f);
+        last_fused = true;
+        return;
+    }
+    privates.advance(dt, t.spiked);
+    if (!plastic.empty())
+        update_plastic(t);
+    if (uniform == Uniform::Stdp) {
+        potentiate<Uniform::Stdp>(t);
+    } else if (uniform == Uniform::None) {
+        potentiate<Uniform::None>(t);
+    }
+    const bool fuse = ring.find(t.tick + 1) == nullptr && delay_ticks(max_delay, dt) == 1;
+    if (fuse) {
+        std::fill(pending.begin(), pending.end(), 0.0f);
+        indirect_.clear();
+    }
+    switch (uniform) {
+        case Uniform::Stdp:
+            fuse ? depress_and_emit<Uniform::Stdp, true>(t)
+                 : depress_and_emit<Uniform::Stdp, false>(t);
+            break;
+        case Uniform::Static:
+            fuse ? depress_and_emit<Uniform::Static, true>(t)
+                 : depress_and_emit<Uniform::Static, false>(t);
+            break;
+        case Uniform::None:
+            fuse ? depress_and_emit<Uniform::None, true>(t)
+                 : depress_and_emit<Uniform::None, false>(t);
+            break;
+    }
+    last_fused = fuse;
+    if (fuse) {
+        sum_indirect();
+    } else {
+        recompute_pending(t.tick + 1, nullptr, 0, *t.params);
+    }
+}
+
+void Shard::update_plastic(const ShardTick& t) {
+    const PlasticConfigTable& configs = t.params->plastic;
+    DecayCache pre_decay(t.ctx.dt_ms);
+    DecayCache post_decay(t.ctx.dt_ms);
+    DecayCache eligibility_decay(t.ctx.dt_ms);
+    DecayCache tag_decay(t.ctx.dt_ms);
+    // Recycled configuration slots get factors too; nothing reads them.
+    decays_.resize(configs.slots());
+    for (std::uint32_t c = 0; c < decays_.size(); ++c) {
+        const PlasticSynapseConfig& p = configs[c];
+        decays_[c] = {pre_decay(p.tau_plus_ms), post_decay(p.tau_minus_ms),
+                      eligibility_decay(p.tau_eligibility_ms), tag_decay(p.tau_tag_ms)};
+    }
+    SynapseStepContext c{t.ctx, false, false};
+    for (PlasticEntry& e : plastic) {
+        c.pre_spiked = t.spiked[e.pre] != 0;
+        c.post_spiked = t.spiked[e.post] != 0;
+        e.state.weight = weight[e.position];
+        PlasticSynapse::advance(configs[e.config], e.state, c, decays_[e.config]);
+        weight[e.position] = e.state.weight;
+    }
+}
+
+// Every STDP synapse onto a spiking post of this shard: depression first
+// when its pre spiked too, then potentiation with the pre trace after this
+// tick's increment.
+template <Shard::Uniform kMode>
+void Shard::potentiate(const ShardTick& t) {
+    constexpr bool kUniform = kMode == Uniform::Stdp;
+    const std::uint32_t* first = std::lower_bound(t.spikes, t.spikes + t.n_spikes, begin);
+    const std::uint32_t* last = std::lower_bound(first, t.spikes + t.n_spikes, end);
+    if (first == last)
+        return;
+    const SharedTraces& traces = *t.traces;
+    const StdpParamTable& table = t.params->stdp;
+    const StdpParams uniform_params = kUniform ? table[word::index(uniform_word)] : StdpParams{};
+    // The links of all spiking posts, back to back, so that the scattered
+    // weights can be fetched a fixed distance ahead.
+    links_scratch_.clear();
+    for (const std::uint32_t* s = first; s != last; ++s) {
+        const std::uint32_t local = *s - begin;
+        links_scratch_.insert(links_scratch_.end(), in_links.begin() + in_begin[local],
+                              in_links.begin() + in_begin[local + 1]);
+    }
+    const InLink* links = links_scratch_.data();
+    const std::size_t total = links_scratch_.size();
+    std::size_t k = 0;
+    for (const std::uint32_t* s = first; s != last; ++s) {
+        const std::uint32_t post_n = *s;
+        const std::uint32_t local = post_n - begin;
+        const std::size_t stop = k + (in_begin[local + 1] - in_begin[local]);
+        for (; k < stop; ++k) {
+            if (k + kPrefetch < total) {
+                __builtin_prefetch(weight.data() + links[k + kPrefetch].position, 1);
+                if (!kUniform)
+                    __builtin_prefetch(words.data() + links[k + kPrefetch].position);
+            }
+            const InLink link = links[k];
+            const std::uint32_t w_word = kUniform ? uniform_word : words[link.position];
+            const StdpParams& p = kUniform ? uniform_params : table[word::index(w_word)];
+            float w = weight[link.position];
+            if (t.spiked[link.pre]) {
+                const float post_trace = (!kUniform && (w_word & word::kPostPrivate))
+                                             ? privates.at(post_private[link.position]).decayed
+                                             : traces.decayed(post_n);
+                w = clamp_weight(w - p.a_minus * post_trace, p.w_min, p.w_max);
+            }
+            const float pre_trace = (!kUniform && (w_word & word::kPrePrivate))
+                                        ? privates.at(pre_private[link.position]).value
+                                        : traces.value(link.pre);
+            weight[link.position] = clamp_weight(w + p.a_plus * pre_trace, p.w_min, p.w_max);
+        }
+    }
+}
+
+// Every synapse whose pre spiked: STDP depression where the post did not
+// spike (its weight is then final for this tick), then either the current
+// it delivers next tick (kFuse: every delay is one tick and nothing else
+// arrives then) or the schedule of the spike's arrivals. Pre neurons
+// ascend, so each direct post sums in creation order.
+template <Shard::Uniform kMode, bool kFuse>
+void Shard::depress_and_emit(const ShardTick& t) {
+    const SharedTraces& traces = *t.traces;
+    const SynapseParams& params = *t.params;
+    const std::uint32_t* spikes = t.spikes;
+    const std::size_t n = t.n_spikes;
+    if constexpr (kMode == Uniform::Static && !kFuse) {
+        for (std::size_t i = 0; i < n; ++i)
+            schedule(spikes[i], t);
+        return;
+    }
+    const std::uint32_t u = uniform_word;
+    const StdpParams stdp_u = kMode == Uniform::Stdp ? params.stdp[word::index(u)] : StdpParams{};
+    const float static_gain =
+        kMode == Uniform::Static ? params.statics[word::index(u)].g_syn : 0.0f;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t pre = spikes[i];
+        if (i + kRowsAhead < n) {
+            const std::uint32_t next = spikes[i + kRowsAhead];
+            const std::uint32_t from = row_begin[next];
+            const std::uint32_t count = row_begin[next + 1] - from;
+            prefetch_range(weight.data() + from, count);
+            prefetch_range(post.data() + from, count);
+            if (kMode == Uniform::None)
+                prefetch_range(words.data() + from, count);
+        }
+        for (std::uint32_t pos = row_begin[pre]; pos < row_begin[pre + 1]; ++pos) {
+            const std::uint32_t local = post[pos];
+            float w = weight[pos];
+            float gain;
+            if constexpr (kMode == Uniform::Stdp) {
+                if (!t.spiked[begin + local]) {
+                    w = clamp_weight(w - stdp_u.a_minus * traces.decayed(begin + local),
+                                     stdp_u.w_min, stdp_u.w_max);
+                    weight[pos] = w;
+                }
+                gain = stdp_u.g_syn;
+            } else if constexpr (kMode == Uniform::Static) {
+                gain = static_gain;
+            } else {
+                const std::uint32_t w_word = words[pos];
+                const SynapseKind kind = word::kind(w_word);
+                if (kind == SynapseKind::Stdp) {
+                    const StdpParams& p = params.stdp[word::index(w_word)];
+                    if (!t.spiked[begin + local]) {
+                        const float post_trace = (w_word & word::kPostPrivate)
+                                                     ? privates.at(post_private[pos]).decayed
+                                                     : traces.decayed(begin + local);
+                        w = clamp_weight(w - p.a_minus * post_trace, p.w_min, p.w_max);
+                        weight[pos] = w;
+                    }
+                    gain = p.g_syn;
+                } else if (kind == SynapseKind::Static) {
+                    gain = params.statics[word::index(w_word)].g_syn;
+                } else {
+                    gain = params.plastic[plastic[word::index(w_word)].config].g_syn;
+                }
+            }
+            if constexpr (kFuse)
+                deliver(pos, w * gain);
+        }
+        if constexpr (!kFuse)
+            schedule(pre, t);
+    }
+}
+
+void Shard::schedule(std::uint32_t pre, const ShardTick& t) {
+    if (row_begin[pre] == row_begin[pre + 1])
+        return;
+    const float dt = t.ctx.dt_ms;
+    if (row_group.empty()) {
+        const std::uint64_t d = delay_ticks(uniform_delay, dt);
+        if (d != kNever)
+            ring.at(t.tick + d).push_back({pre, Arrival::kWholeRow});
+        return;
+    }
+    for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; ++g) {
+        const std::uint64_t d = delay_ticks(group_delay[g], dt);
+        if (d != kNever)
+            ring.at(t.tick + d).push_back({pre, g});
+    }
+}
+
+// ---- delivery ------------------------------------------------------------
+
+void Shard::recompute_pending(std::uint64_t tick, const std::uint32_t* last_spikes,
+                              std::size_t n_last, const SynapseParams& p) {
+    arrivals_.clear();
+    if (last_fused) {
+        for (std::size_t i = 0; i < n_last; ++i)
+            arrivals_.push_back({last_spikes[i], Arrival::kWholeRow});
+    }
+    if (const std::vector<Arrival>* due = ring.find(tick))
+        arrivals_.insert(arrivals_.end(), due->begin(), due->end());
+    std::fill(pending.begin(), pending.end(), 0.0f);
+    indirect_.clear();
+    deliver_arrivals(arrivals_, p);
+    sum_indirect();
+}
+
+void Shard::deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p) {
+    if (arrivals.empty())
+        return;
+    std::vector<Arrival> scratch;
+    sort_by_pre(arrivals, scratch);
+    for (const Arrival& a : arrivals) {
+        std::uint32_t from = row_begin[a.pre];
+        std::uint32_t to = row_begin[a.pre + 1];
+        if (a.group != Arrival::kWholeRow) {
+            from = group_begin(a.pre, a.group);
+            to = group_end[a.group];
+        }
+        if (words.empty()) {
+            const float gain = gain_at(from, p);
+            for (std::uint32_t pos = from; pos < to; ++pos)
+                deliver(pos, weight[pos] * gain);
+        } else {
+            for (std::uint32_t pos = from; pos < to; ++pos)
+                deliver(pos, weight[pos] * gain_at(pos, p));
+        }
+    }
+}
+
+// Posts whose synapses are not in pre order sum their contributions in
+// creation order.
+void Shard::sum_indirect() {
+    if (indirect_.empty())
+        return;
+    std::sort(indirect_.begin(), indirect_.end(), [](const Contribution& a, const Contribution& b) {
+        return a.post != b.post ? a.post < b.post : a.slot < b.slot;
+    });
+    for (std::size_t i = 0; i < indirect_.size();) {
+        const std::uint32_t p = indirect_[i].post;
+        float sum = 0.0f;
+        for (; i < indirect_.size() && indirect_[i].post == p; ++i)
+            sum = sum + indirect_[i].value;
+        pending[p] = sum;
+    }
+    indirect_.clear();
+}
+
+void Shard::reschedule(const SpikeHistory& history, std::uint64_t now) {
+    ring.clear();
+    last_fused = false;
+    for (const TickSpikes& t : history.ticks()) {
+        for (std::uint32_t pre : t.spikes) {
+            if (row_begin[pre] == row_begin[pre + 1])
+                continue;
+            if (row_group.empty()) {
+                const std::uint64_t d = delay_ticks(uniform_delay, t.dt_ms);
+                if (d != kNever && t.tick + d > now)
+                    ring.at(t.tick + d).push_back({pre, Arrival::kWholeRow});
+                continue;
+            }
+            for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; ++g) {
+                const std::uint64_t d = delay_ticks(group_delay[g], t.dt_ms);
+                if (d != kNever && t.tick + d > now)
+                    ring.at(t.tick + d).push_back({pre, g});
+            }
+        }
+    }
+}
+
+void Shard::apply_pending(std::uint64_t tick, float* input) {
+    for (std::uint32_t j = 0; j < pending.size(); ++j) {
+        if (pending[j] != 0.0f)
+            input[begin + j] = input[begin + j] + pending[j];
+    }
+    ring.release(tick);
+}
+
+}  // namespace vorn

@@ -1,0 +1,186 @@
+#pragma once
+// Shard: a contiguous range of neurons and every synapse onto them, laid
+// out for the tick. The sum of each post neuron's input therefore stays in
+// one shard, and shards tick independently once they know which neurons
+// spiked, which is what lets threads (and processes) share the work with
+// results that do not depend on how many there are.
+//
+// Layout, by position: the synapses of each pre neuron form one row
+// (positions [row_begin[pre], row_begin[pre + 1])), ordered by delay and
+// then by creation. Per position the shard keeps the weight and the local
+// post index; a kind/parameter word, the creation slot, private trace slots
+// and delay groups only when they are not the same for every synapse. Per
+// post it keeps the STDP synapses onto it (position and pre), so that a
+// spiking post reaches them without a search.
+
+#include <cstdint>
+#include <vector>
+
+#include "core/engine/big_vector.hpp"
+#include "core/engine/delivery_ring.hpp"
+#include "core/engine/plastic_config_table.hpp"
+#include "core/engine/plastic_synapse.hpp"
+#include "core/engine/spike_history.hpp"
+#include "core/engine/synapse_word.hpp"
+#include "core/engine/traces.hpp"
+#include "core/models/step_context.hpp"
+
+namespace vorn {
+
+// The engine's interned parameter sets, shared read-only by its shards.
+struct SynapseParams {
+    StdpParamTable stdp;
+    StaticParamTable statics;
+    PlasticConfigTable plastic;
+};
+
+// A plastic synapse's running state beside its shard position; the weight
+// itself lives in the shard's weight array.
+struct PlasticEntry {
+    std::uint32_t position;
+    std::uint32_t pre;     // global neuron index
+    std::uint32_t post;    // global neuron index
+    std::uint32_t config;  // PlasticConfigTable index
+    PlasticState state;
+};
+
+// Ticks of delay for a spike fired in a tick of dt_ms: max(1, round(delay /
+// dt)); kNever when that is not a finite count (a step of 0, for example).
+std::uint64_t delay_ticks(float delay_ms, float dt_ms);
+constexpr std::uint64_t kNever = ~std::uint64_t{0};
+
+// What every shard reads in one tick's plasticity phase.
+struct ShardTick {
+    StepContext ctx;
+    std::uint64_t tick = 0;                 // number of this tick, the first being 1
+    const std::uint8_t* spiked = nullptr;   // per global neuron, this tick
+    const std::uint32_t* spikes = nullptr;  // this tick's spiking neurons, ascending
+    std::size_t n_spikes = 0;
+    const SharedTraces* traces = nullptr;
+    const SynapseParams* params = nullptr;
+};
+
+class Shard {
+  public:
+    struct InLink {
+        std::uint32_t position;
+        std::uint32_t pre;
+    };
+    enum class Uniform : std::uint8_t { None, Stdp, Static };
+
+    std::size_t size() const { return weight.size(); }
+    std::uint32_t n_local() const { return end - begin; }
+
+    // The creation slot of a position.
+    std::uint32_t slot_of(std::uint32_t position) const;
+    // The pre neuron of a position (a search).
+    std::uint32_t pre_of(std::uint32_t position) const;
+    // The delay of a position, ms.
+    float delay_of(std::uint32_t position) const;
+    // The delay group of a position (kWholeRow when delays are uniform).
+    std::uint32_t group_of(std::uint32_t position) const;
+    // Positions of delay group g.
+    std::uint32_t group_begin(std::uint32_t pre, std::uint32_t g) const {
+        return g == row_group[pre] ? row_begin[pre] : group_end[g - 1];
+    }
+    // The word of a position.
+    std::uint32_t word_at(std::uint32_t position) const {
+        return words.empty() ? uniform_word : words[position];
+    }
+    // The current per unit weight of a position.
+    float gain_at(std::uint32_t position, const SynapseParams& p) const;
+
+    // Gives every position its own word (before changing one).
+    void expand_words();
+    // Drops the per-position words when they are all equal.
+    void compact_words();
+
+    // One tick's plasticity for every synapse of the shard, then the
+    // schedule or direct delivery of this tick's spikes, and the input of
+    // the next tick into pending.
+    void plasticity(const ShardTick& t);
+    // Recomputes pending for tick `tick` from what arrives then (the whole
+    // rows of last_spikes when the last tick was delivered directly).
+    void recompute_pending(std::uint64_t tick, const std::uint32_t* last_spikes, std::size_t n_last,
+                           const SynapseParams& p);
+    // Adds pending of the shard's neurons to input (global indices), where
+    // it is not exactly zero, and forgets what arrived on `tick`.
+    void apply_pending(std::uint64_t tick, float* input);
+    // Schedules every arrival after tick `now` of the spikes in history,
+    // for a new layout.
+    void reschedule(const SpikeHistory& history, std::uint64_t now);
+
+    // ---- layout --------------------------------------------------------
+    std::uint32_t begin = 0;  // first neuron
+    std::uint32_t end = 0;    // one past the last neuron
+
+    std::vector<std::uint32_t> row_begin{0};  // per global pre, plus one
+    HugeVector<float> weight;
+    HugeVector<std::uint32_t> post;  // local post index
+    BigVector<std::uint32_t> words;  // empty when every position has uniform_word
+    std::uint32_t uniform_word = 0;
+    Uniform uniform = Uniform::Stdp;
+    // Creation slot per position; empty when creation order is canonical
+    // (by pre, then shard, then row order), and then the slot of a row's
+    // first position is canon_base[pre].
+    BigVector<std::uint32_t> slots;
+    std::vector<std::uint32_t> canon_base;
+
+    // Delays: all equal to uniform_delay when row_group is empty, else per
+    // delay group (a run of equal delays within a row).
+    float uniform_delay = 1.0f;            // ms
+    float max_delay = 1.0f;                // ms
+    std::vector<std::uint32_t> row_group;  // per pre, plus one: groups of the row
+    BigVector<std::uint32_t> group_end;    // one past the group's last position
+    BigVector<float> group_delay;          // ms
+
+    std::vector<std::uint32_t> in_begin{0};  // per local post, plus one
+    HugeVector<InLink> in_links;             // STDP synapses onto each post
+    // Per local post: its synapses in creation order come from ascending
+    // pre neurons, so walking spiking pres in order sums its input in
+    // creation order. Other posts sum through a sort.
+    std::vector<std::uint8_t> direct;
+
+    PrivateTraces privates;
+    BigVector<std::uint32_t> pre_private;   // per position when any is private
+    BigVector<std::uint32_t> post_private;  // per position when any is private
+
+    std::vector<PlasticEntry> plastic;
+
+    // ---- delivery ------------------------------------------------------
+    DeliveryRing ring;
+    std::vector<float> pending;  // per local post: input arriving next tick
+    // The last tick's spikes were delivered directly into pending, without
+    // entries in ring.
+    bool last_fused = false;
+
+  private:
+    struct Contribution {
+        std::uint32_t post;
+        std::uint32_t slot;
+        float value;
+    };
+    template <Uniform kMode>
+    void potentiate(const ShardTick& t);
+    template <Uniform kMode, bool kFuse>
+    void depress_and_emit(const ShardTick& t);
+    void update_plastic(const ShardTick& t);
+    void schedule(std::uint32_t pre, const ShardTick& t);
+    void deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p);
+    void deliver(std::uint32_t position, float value) {
+        const std::uint32_t p = post[position];
+        if (direct[p]) {
+            pending[p] += value;
+        } else {
+            indirect_.push_back({p, slot_of(position), value});
+        }
+    }
+    void sum_indirect();
+
+    std::vector<Contribution> indirect_;
+    std::vector<Arrival> arrivals_;
+    std::vector<InLink> links_scratch_;
+    std::vector<PlasticDecays> decays_;
+};
+
+}  // namespace vorn

@@ -1,0 +1,143 @@
+#pragma once
+// The state behind SimEngine, shared by the files that implement it.
+
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <vector>
+
+#include "core/engine/modulators.hpp"
+#include "core/engine/neuron_store.hpp"
+#include "core/engine/poisson_inputs.hpp"
+#include "core/engine/recording.hpp"
+#include "core/engine/sim_engine.hpp"
+#include "core/engine/spike_history.hpp"
+#include "core/engine/stimulations.hpp"
+#include "core/engine/synapse_store.hpp"
+#include "core/engine/worker_pool.hpp"
+
+namespace vorn {
+namespace engine_detail {
+
+// Below this much work per tick (synapses plus weighted neurons) the shards
+// run one after the other on the calling thread: waking workers would cost
+// more than they save.
+inline constexpr double kParallelWork = 20000.0;
+
+inline bool same_bits(float a, float b) {
+    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+}
+
+}  // namespace engine_detail
+
+struct SimEngine::Impl {
+    NeuronStore neurons;
+    SynapseStore synapses;
+    SharedTraces traces;
+    Stimulations stimulations;
+    PoissonInputs poisson;
+    Modulators modulators;
+    Recorders recorders;
+    SpikeHistory history;
+    double t_ms = 0.0;        // ms
+    std::uint64_t ticks = 0;  // ticks done
+
+    // Per neuron.
+    std::vector<float> input;
+    std::vector<std::uint8_t> spiked;
+    std::vector<std::uint32_t> spikes;  // the last tick's, ascending
+    std::vector<std::vector<std::uint32_t>> shard_spikes;
+
+    bool pending_valid = true;  // false after a change to what arrives next tick
+    bool words_dirty = false;   // parameter writes may have made words uniform
+    float max_delay = 1.0f;     // ms, the longest delay of any synapse
+    std::size_t n_threads = 1;
+    std::unique_ptr<WorkerPool> pool;
+    double work = 0.0;  // rough work per tick, for choosing threads
+
+    // ---- neurons ---------------------------------------------------------
+    // Makes room in every per-neuron array for `more` neurons of a model.
+    void reserve_neurons(std::size_t more, const NeuronConfig& config) {
+        const std::size_t n = neurons.size() + more;
+        neurons.reserve(more, config);
+        input.reserve(n);
+        spiked.reserve(n);
+        traces.reserve(n);
+        stimulations.reserve_neurons(n);
+    }
+    // Brings the per-neuron arrays to the neuron count (within the room
+    // reserve_neurons made, so this cannot fail).
+    void sync_neurons() {
+        const std::size_t n = neurons.size();
+        if (input.size() == n)
+            return;
+        input.resize(n, 0.0f);
+        spiked.resize(n, 0);
+        traces.resize(n);
+        stimulations.resize_neurons(n);
+        synapses.invalidate();
+    }
+    std::optional<std::uint32_t> add_neuron(const Uuid& id, const NeuronConfig& config) {
+        if (auto found = neurons.find(id))
+            return found;
+        reserve_neurons(1, config);
+        auto index = neurons.add(id, config);
+        sync_neurons();
+        return index;
+    }
+
+    // ---- layout ----------------------------------------------------------
+    std::vector<float> neuron_costs() const {
+        std::vector<float> cost(neurons.size());
+        for (std::uint32_t n = 0; n < cost.size(); ++n)
+            cost[n] = neurons.step_cost(n);
+        return cost;
+    }
+    void after_rebuild() {
+        std::vector<Shard>& shards = synapses.shards();
+        max_delay = 0.0f;
+        work = 0.0;
+        for (Shard& sh : shards) {
+            sh.reschedule(history, ticks);
+            max_delay = std::max(max_delay, sh.max_delay);
+            work += static_cast<double>(sh.size());
+        }
+        for (std::uint32_t n = 0; n < neurons.size(); ++n)
+            work += neurons.step_cost(n);
+        shard_spikes.resize(shards.size());
+        pending_valid = false;
+        words_dirty = false;
+    }
+    void ensure_layout() {
+        if (synapses.needs_commit()) {
+            synapses.commit(neurons.size(), n_threads, neuron_costs());
+            after_rebuild();
+        }
+        if (words_dirty) {
+            for (Shard& sh : synapses.shards())
+                sh.compact_words();
+            words_dirty = false;
+        }
+    }
+
+    // Runs job(s) for every shard, on the pool when the work is worth it.
+    template <class Job>
+    void each_shard(Job& job) {
+        const std::size_t n = synapses.shards().size();
+        if (pool && n > 1 && work >= engine_detail::kParallelWork) {
+            pool->run(n, job);
+        } else {
+            for (std::size_t s = 0; s < n; ++s)
+                job(s);
+        }
+    }
+
+    void tick(float dt_ms);
+
+    // ---- synapse records as models ----------------------------------------
+    JsonValue synapse_params(std::uint32_t slot) const;
+    std::expected<JsonValue, ParamError> set_synapse_param(std::uint32_t slot, std::string_view key,
+                                                           const JsonValue& value);
+};
+
+}  // namespace vorn

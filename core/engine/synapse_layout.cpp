@@ -1,0 +1,378 @@
+// Building the shards' layout from every synapse in creation order.
+#include <algorithm>
+#include <bit>
+
+#include "core/engine/synapse_store.hpp"
+
+namespace vorn {
+namespace {
+
+constexpr std::uint32_t kNone = 0xffffffffu;
+
+bool same_bits(float a, float b) {
+    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+}
+
+// Contiguous neuron ranges [bounds[s], bounds[s + 1]) of about equal load.
+std::vector<std::uint32_t> split(const std::vector<double>& load, std::size_t n_shards) {
+    const auto n = static_cast<std::uint32_t>(load.size());
+    std::vector<std::uint32_t> bounds{0};
+    double total = 0.0;
+    for (double x : load)
+        total += x;
+    double acc = 0.0;
+    std::uint32_t next = 0;
+    for (std::size_t s = 1; s < n_shards; ++s) {
+        const double target = total * static_cast<double>(s) / static_cast<double>(n_shards);
+        // Leave at least one neuron for each remaining shard.
+        const std::uint32_t limit = n - static_cast<std::uint32_t>(n_shards - s);
+        while (next < limit && (acc + load[next] <= target || next <= bounds.back())) {
+            acc += load[next];
+            ++next;
+        }
+        bounds.push_back(next);
+    }
+    bounds.push_back(n);
+    return bounds;
+}
+
+}  // namespace
+
+SynapseStore::Record SynapseStore::to_record(const SynapseData& d,
+                                             std::vector<Extra>& extras) const {
+    std::uint32_t extra = kNoExtra;
+    if (needs_extra(d.word)) {
+        extras.push_back({d.pre_trace, d.post_trace, d.plastic_config, d.plastic_state});
+        extra = static_cast<std::uint32_t>(extras.size() - 1);
+    }
+    return {d.pre, d.post, d.weight, d.delay, d.word, extra};
+}
+
+SynapseData SynapseStore::from_record(const Record& r, const std::vector<Extra>& extras) const {
+    SynapseData d;
+    d.pre = r.pre;
+    d.post = r.post;
+    d.weight = r.weight;
+    d.delay = r.delay;
+    d.word = r.word;
+    if (r.extra != kNoExtra) {
+        const Extra& e = extras[r.extra];
+        d.pre_trace = e.pre_trace;
+        d.post_trace = e.post_trace;
+        d.plastic_config = e.plastic_config;
+        d.plastic_state = e.plastic_state;
+        d.plastic_state.weight = r.weight;
+    }
+    return d;
+}
+
+// Every synapse as a record by slot, the layout's first and then the tail's.
+void SynapseStore::collect(std::vector<Record>& records, std::vector<Extra>& extras) {
+    if (committed_ == 0) {
+        records.swap(tail_);
+        extras.swap(tail_extras_);
+        tail_.clear();
+        tail_extras_.clear();
+        return;
+    }
+    records.resize(size());
+    std::uint32_t next = 0;
+    const std::size_t n_pre = shards_[0].row_begin.size() - 1;
+    auto visit = [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos) {
+        SynapseData d;
+        d.pre = pre;
+        d.post = sh.begin + sh.post[pos];
+        d.weight = sh.weight[pos];
+        d.word = sh.word_at(pos);
+        if (d.word & word::kPrePrivate)
+            d.pre_trace = sh.privates.at(sh.pre_private[pos]);
+        if (d.word & word::kPostPrivate)
+            d.post_trace = sh.privates.at(sh.post_private[pos]);
+        if (word::kind(d.word) == SynapseKind::Plastic) {
+            const PlasticEntry& e = sh.plastic[word::index(d.word)];
+            d.plastic_config = e.config;
+            d.plastic_state = e.state;
+        }
+        return d;
+    };
+    auto store = [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos, float delay) {
+        SynapseData d = visit(sh, pre, pos);
+        d.delay = delay;
+        const std::uint32_t slot = canonical_ ? 0 : sh.slots[pos];
+        records[canonical_ ? next : slot] = to_record(d, extras);
+        if (canonical_)
+            ++next;
+    };
+    auto walk_row = [&](const Shard& sh, std::uint32_t pre) {
+        if (sh.row_group.empty()) {
+            for (std::uint32_t pos = sh.row_begin[pre]; pos < sh.row_begin[pre + 1]; ++pos)
+                store(sh, pre, pos, sh.uniform_delay);
+            return;
+        }
+        for (std::uint32_t g = sh.row_group[pre]; g < sh.row_group[pre + 1]; ++g) {
+            for (std::uint32_t pos = sh.group_begin(pre, g); pos < sh.group_end[g]; ++pos)
+                store(sh, pre, pos, sh.group_delay[g]);
+        }
+    };
+    if (canonical_) {
+        for (std::uint32_t pre = 0; pre < n_pre; ++pre) {
+            for (const Shard& sh : shards_)
+                walk_row(sh, pre);
+        }
+    } else {
+        for (const Shard& sh : shards_) {
+            for (std::uint32_t pre = 0; pre < n_pre; ++pre)
+                walk_row(sh, pre);
+        }
+    }
+    for (std::size_t i = 0; i < tail_.size(); ++i) {
+        Record r = tail_[i];
+        if (r.extra != kNoExtra) {
+            extras.push_back(tail_extras_[r.extra]);
+            r.extra = static_cast<std::uint32_t>(extras.size() - 1);
+        }
+        records[committed_ + i] = r;
+    }
+    tail_.clear();
+    tail_extras_.clear();
+}
+
+void SynapseStore::commit(std::size_t n_neurons, std::size_t n_shards,
+                          const std::vector<float>& cost) {
+    if (!needs_commit())
+        return;
+    std::vector<Record> records;
+    std::vector<Extra> extras;
+    collect(records, extras);
+    build(records, extras, n_neurons, n_shards, cost);
+}
+
+void SynapseStore::set_delays(const float* in, std::size_t n_neurons, std::size_t n_shards,
+                              const std::vector<float>& cost) {
+    std::vector<Record> records;
+    std::vector<Extra> extras;
+    collect(records, extras);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i].delay = in[i];
+    build(records, extras, n_neurons, n_shards, cost);
+}
+
+void SynapseStore::build(std::vector<Record>& records, std::vector<Extra>& extras,
+                         std::size_t n_neurons, std::size_t n_shards,
+                         const std::vector<float>& cost) {
+    const auto n = static_cast<std::uint32_t>(n_neurons);
+    const std::size_t count = records.size();
+    n_shards = std::clamp<std::size_t>(n_shards, 1, std::max<std::size_t>(n, 1));
+    n_shards = std::min<std::size_t>(n_shards, 0xffff);
+
+    // Shards of about equal work: each neuron's own cost plus its synapses.
+    std::vector<double> load(n, 0.0);
+    for (std::uint32_t i = 0; i < n; ++i)
+        load[i] = 1.0 + (i < cost.size() ? cost[i] : 0.0f);
+    for (const Record& r : records)
+        load[r.post] += 1.0;
+    const std::vector<std::uint32_t> bounds = split(load, n_shards);
+    std::vector<double>().swap(load);
+    std::vector<std::uint16_t> shard_of_neuron(n);
+    for (std::size_t s = 0; s < n_shards; ++s)
+        std::fill(shard_of_neuron.begin() + bounds[s], shard_of_neuron.begin() + bounds[s + 1],
+                  static_cast<std::uint16_t>(s));
+
+    // Per shard, a counting sort by pre in creation order: order[pos] = slot.
+    std::vector<Shard> shards(n_shards);
+    std::vector<BigVector<std::uint32_t>> order(n_shards);
+    for (std::size_t s = 0; s < n_shards; ++s) {
+        shards[s].begin = bounds[s];
+        shards[s].end = bounds[s + 1];
+        shards[s].row_begin.assign(n + 1, 0);
+    }
+    for (const Record& r : records)
+        ++shards[shard_of_neuron[r.post]].row_begin[r.pre + 1];
+    for (std::size_t s = 0; s < n_shards; ++s) {
+        std::vector<std::uint32_t>& rb = shards[s].row_begin;
+        for (std::uint32_t i = 0; i < n; ++i)
+            rb[i + 1] += rb[i];
+        order[s].resize(rb[n]);
+    }
+    {
+        std::vector<std::vector<std::uint32_t>> cursor(n_shards);
+        for (std::size_t s = 0; s < n_shards; ++s)
+            cursor[s].assign(shards[s].row_begin.begin(), shards[s].row_begin.end() - 1);
+        for (std::uint32_t slot = 0; slot < count; ++slot) {
+            const Record& r = records[slot];
+            const std::size_t s = shard_of_neuron[r.post];
+            order[s][cursor[s][r.pre]++] = slot;
+        }
+    }
+
+    // Creation order is canonical when it visits pre neurons in order, and
+    // each pre's synapses shard by shard in row order (as when synapses are
+    // made sorted by pre and post with one delay per pre).
+    bool canonical = true;
+    {
+        std::uint32_t expect = 0;
+        for (std::uint32_t pre = 0; pre < n && canonical; ++pre) {
+            for (std::size_t s = 0; s < n_shards && canonical; ++s) {
+                const std::vector<std::uint32_t>& rb = shards[s].row_begin;
+                for (std::uint32_t pos = rb[pre]; pos < rb[pre + 1]; ++pos) {
+                    if (order[s][pos] != expect++) {
+                        canonical = false;
+                        break;
+                    }
+                }
+            }
+        }
+    }
+
+    // Within each row, synapses by delay (creation order among equal ones).
+    for (std::size_t s = 0; s < n_shards; ++s) {
+        Shard& sh = shards[s];
+        BigVector<std::uint32_t>& ord = order[s];
+        const std::size_t m = ord.size();
+        const bool uniform_delay = std::all_of(ord.begin(), ord.end(), [&](std::uint32_t slot) {
+            return same_bits(records[slot].delay, records[ord[0]].delay);
+        });
+        sh.uniform_delay = m == 0 ? 1.0f : records[ord[0]].delay;
+        sh.max_delay = m == 0 ? 0.0f : sh.uniform_delay;
+        if (uniform_delay)
+            continue;
+        canonical = false;
+        auto by_delay = [&](std::uint32_t a, std::uint32_t b) {
+            return records[a].delay < records[b].delay;
+        };
+        sh.row_group.assign(n + 1, 0);
+        for (std::uint32_t pre = 0; pre < n; ++pre) {
+            auto first = ord.begin() + sh.row_begin[pre];
+            auto last = ord.begin() + sh.row_begin[pre + 1];
+            if (!std::is_sorted(first, last, by_delay))
+                std::stable_sort(first, last, by_delay);
+            sh.row_group[pre] = static_cast<std::uint32_t>(sh.group_end.size());
+            for (auto it = first; it != last; ++it) {
+                const float d = records[*it].delay;
+                if (it + 1 == last || !same_bits(records[*(it + 1)].delay, d)) {
+                    sh.group_end.push_back(static_cast<std::uint32_t>(it + 1 - ord.begin()));
+                    sh.group_delay.push_back(d);
+                    sh.max_delay = std::max(sh.max_delay, d);
+                }
+            }
+        }
+        sh.row_group[n] = static_cast<std::uint32_t>(sh.group_end.size());
+    }
+
+    // Per post: do its synapses, in creation order, come from ascending pres?
+    std::vector<std::uint8_t> direct(n, 1);
+    {
+        std::vector<std::uint32_t> last_pre(n, kNone);
+        for (const Record& r : records) {
+            if (last_pre[r.post] != kNone && r.pre < last_pre[r.post])
+                direct[r.post] = 0;
+            last_pre[r.post] = r.pre;
+        }
+    }
+
+    for (std::size_t s = 0; s < n_shards; ++s) {
+        Shard& sh = shards[s];
+        const BigVector<std::uint32_t>& ord = order[s];
+        const std::size_t m = ord.size();
+        const std::uint32_t local_n = sh.end - sh.begin;
+        sh.weight.resize(m);
+        sh.post.resize(m);
+        bool uniform_words = true;
+        const std::uint32_t first_word = m == 0 ? 0 : records[ord[0]].word;
+        std::size_t n_private = 0;
+        for (std::size_t pos = 0; pos < m; ++pos) {
+            const Record& r = records[ord[pos]];
+            sh.weight[pos] = r.weight;
+            sh.post[pos] = r.post - sh.begin;
+            uniform_words = uniform_words && r.word == first_word;
+            n_private += (r.word & word::kPrePrivate) ? 1 : 0;
+            n_private += (r.word & word::kPostPrivate) ? 1 : 0;
+        }
+        if (m == 0 || (uniform_words && !needs_extra(first_word))) {
+            sh.uniform_word = m == 0 ? word::make(SynapseKind::Static, 0) : first_word;
+            sh.uniform = word::kind(sh.uniform_word) == SynapseKind::Stdp ? Shard::Uniform::Stdp
+                                                                          : Shard::Uniform::Static;
+        } else {
+            sh.uniform = Shard::Uniform::None;
+            sh.words.resize(m);
+            if (n_private > 0) {
+                sh.pre_private.assign(m, kNone);
+                sh.post_private.assign(m, kNone);
+                sh.privates.reserve(n_private);
+            }
+            for (std::uint32_t pre = 0; pre < n; ++pre) {
+                for (std::uint32_t pos = sh.row_begin[pre]; pos < sh.row_begin[pre + 1]; ++pos) {
+                    const Record& r = records[ord[pos]];
+                    std::uint32_t w = r.word;
+                    if (r.extra != kNoExtra) {
+                        const Extra& e = extras[r.extra];
+                        if (w & word::kPrePrivate)
+                            sh.pre_private[pos] = sh.privates.add(e.pre_trace);
+                        if (w & word::kPostPrivate)
+                            sh.post_private[pos] = sh.privates.add(e.post_trace);
+                        if (word::kind(w) == SynapseKind::Plastic) {
+                            w = word::make(SynapseKind::Plastic,
+                                           static_cast<std::uint32_t>(sh.plastic.size()));
+                            sh.plastic.push_back(
+                                {pos, pre, r.post, e.plastic_config, e.plastic_state});
+                        }
+                    }
+                    sh.words[pos] = w;
+                }
+            }
+        }
+
+        // STDP in-links per local post, in position order.
+        sh.in_begin.assign(local_n + 1, 0);
+        auto is_stdp = [&](std::size_t pos) {
+            return word::kind(sh.word_at(static_cast<std::uint32_t>(pos))) == SynapseKind::Stdp;
+        };
+        for (std::size_t pos = 0; pos < m; ++pos) {
+            if (is_stdp(pos))
+                ++sh.in_begin[sh.post[pos] + 1];
+        }
+        for (std::uint32_t j = 0; j < local_n; ++j)
+            sh.in_begin[j + 1] += sh.in_begin[j];
+        sh.in_links.resize(sh.in_begin[local_n]);
+        {
+            std::vector<std::uint32_t> cursor(sh.in_begin.begin(), sh.in_begin.end() - 1);
+            for (std::uint32_t pre = 0; pre < n; ++pre) {
+                for (std::uint32_t pos = sh.row_begin[pre]; pos < sh.row_begin[pre + 1]; ++pos) {
+                    if (is_stdp(pos))
+                        sh.in_links[cursor[sh.post[pos]]++] = {pos, pre};
+                }
+            }
+        }
+        sh.direct.assign(direct.begin() + sh.begin, direct.begin() + sh.end);
+        sh.pending.assign(local_n, 0.0f);
+    }
+
+    // Slot bookkeeping.
+    slot_base_.clear();
+    if (canonical) {
+        slot_base_.assign(n + 1, 0);
+        for (std::uint32_t pre = 0; pre < n; ++pre) {
+            std::uint32_t base = slot_base_[pre];
+            for (Shard& sh : shards) {
+                if (sh.canon_base.empty())
+                    sh.canon_base.assign(n, 0);
+                sh.canon_base[pre] = base;
+                base += sh.row_begin[pre + 1] - sh.row_begin[pre];
+            }
+            slot_base_[pre + 1] = base;
+        }
+    } else {
+        for (std::size_t s = 0; s < n_shards; ++s)
+            shards[s].slots.swap(order[s]);
+    }
+    std::vector<Record>().swap(records);
+    std::vector<Extra>().swap(extras);
+    shards_.swap(shards);
+    canonical_ = canonical;
+    committed_ = static_cast<std::uint32_t>(count);
+    BigVector<std::uint64_t>().swap(position_of_slot_);
+    release_pair_set();
+    layout_valid_ = true;
+}
+
+}  // namespace vorn

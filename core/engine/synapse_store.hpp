@@ -1,0 +1,160 @@
+#pragma once
+// SynapseStore: every synapse of an engine. Ids are kept in creation order
+// (a synapse's slot); the synapses themselves live in the shards' layouts,
+// except those added since the last layout was built, which wait in a tail
+// in creation order. Reads and parameter writes reach both places by slot;
+// a tick needs the layout (commit).
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/engine/big_vector.hpp"
+#include "core/engine/edge_index.hpp"
+#include "core/engine/shard.hpp"
+#include "core/engine/synapse_config.hpp"
+#include "core/util/uuid.hpp"
+
+namespace vorn {
+
+// One synapse as plain data, wherever it is stored.
+struct SynapseData {
+    std::uint32_t pre = 0;   // global neuron index
+    std::uint32_t post = 0;  // global neuron index
+    float weight = 0.0f;
+    float delay = 1.0f;  // ms
+    std::uint32_t word = 0;
+    PrivateTraces::Trace pre_trace{};   // when the word marks it private
+    PrivateTraces::Trace post_trace{};  // when the word marks it private
+    std::uint32_t plastic_config = 0;   // when plastic
+    PlasticState plastic_state{};       // when plastic (its weight unused)
+};
+
+class SynapseStore {
+  public:
+    std::size_t size() const { return ids_.size(); }
+    const Uuid& id(std::uint32_t slot) const { return ids_[slot]; }
+    SynapseParams& params() { return params_; }
+    const SynapseParams& params() const { return params_; }
+
+    // ---- adding --------------------------------------------------------
+    // True when a synapse from pre to post exists.
+    bool connected(std::uint32_t pre, std::uint32_t post) const;
+    // Makes room for `more` synapses so that the next appends cannot fail.
+    void reserve(std::size_t more);
+    // Appends a synapse built by make_data unless its (pre, post) pair is
+    // connected already; true when appended. After reserve() for it, only
+    // the private or plastic state of a synapse can still run out of memory
+    // (reserve_extras), and then nothing changes.
+    bool try_append(const Uuid& id, const SynapseData& data);
+    void reserve_extras(std::size_t more) { tail_extras_.reserve(tail_extras_.size() + more); }
+    // Room to track `more` pairs that need not come in ascending order.
+    void reserve_unsorted(std::size_t more);
+    // Whether appending pairs starting with (pre, post) keeps the tail sorted.
+    bool keeps_sorted(std::uint32_t pre, std::uint32_t post) const {
+        return tail_sorted_ &&
+               (tail_.empty() || (std::uint64_t{tail_.back().pre} << 32 | tail_.back().post) <
+                                     (std::uint64_t{pre} << 32 | post));
+    }
+    // The data of a new synapse of this kind: parameter sets are acquired,
+    // traces made private where the neuron's shared trace is not +0.0, the
+    // weight clamped where the kind clamps.
+    SynapseData make_data(std::uint32_t pre, std::uint32_t post, const SynapseConfig& config,
+                          float weight, float delay, const SharedTraces& traces);
+
+    // ---- access by slot ------------------------------------------------
+    SynapseData get(std::uint32_t slot) const;
+    // Stores changed data of a synapse (not its endpoints or delay).
+    void put(std::uint32_t slot, const SynapseData& data);
+    float weight(std::uint32_t slot) const;
+    void set_weight(std::uint32_t slot, float w);
+    float delay(std::uint32_t slot) const;
+    // Every weight / delay in creation order.
+    void weights(float* out) const;
+    void delays(float* out) const;
+    // New weights for every synapse, in creation order.
+    void set_weights(const float* in);
+    // New delays for every synapse; rebuilds the layout as commit does.
+    void set_delays(const float* in, std::size_t n_neurons, std::size_t shards,
+                    const std::vector<float>& cost);
+    // The first slot with this id (an index built on first use).
+    std::optional<std::uint32_t> find(const Uuid& id);
+    // Pre and post of every synapse in creation order.
+    void endpoints(std::uint32_t* pre, std::uint32_t* post) const;
+    // The weight range of every synapse in creation order (static: all floats).
+    void weight_bounds(float* lo, float* hi) const;
+
+    // ---- layout --------------------------------------------------------
+    // The layout must be rebuilt before the next tick: neurons were added,
+    // or the shard count changed.
+    void invalidate() { layout_valid_ = false; }
+    bool needs_commit() const { return !layout_valid_ || !tail_.empty(); }
+    // Builds the layout for n_neurons neurons in `shards` shards, balancing
+    // neuron cost (cost[n]) plus synapses onto each neuron.
+    void commit(std::size_t n_neurons, std::size_t shards, const std::vector<float>& cost);
+    std::vector<Shard>& shards() { return shards_; }
+    const std::vector<Shard>& shards() const { return shards_; }
+    // The shard holding post neuron n.
+    std::size_t shard_of(std::uint32_t n) const;
+
+  private:
+    struct Record {
+        std::uint32_t pre;
+        std::uint32_t post;
+        float weight;
+        float delay;
+        std::uint32_t word;
+        std::uint32_t extra;  // index into extras, or kNoExtra
+    };
+    struct Extra {
+        PrivateTraces::Trace pre_trace;
+        PrivateTraces::Trace post_trace;
+        std::uint32_t plastic_config;
+        PlasticState plastic_state;
+    };
+    static constexpr std::uint32_t kNoExtra = 0xffffffffu;
+
+    struct Place {
+        std::uint32_t shard;
+        std::uint32_t position;
+    };
+    // Where a committed slot lives.
+    Place place_of(std::uint32_t slot) const;
+    void build_position_index() const;
+    static bool needs_extra(std::uint32_t word) {
+        return word::kind(word) == SynapseKind::Plastic || (word & word::kPrivateMask) != 0;
+    }
+    SynapseData read_layout(const Place& at) const;
+    void write_layout(const Place& at, const SynapseData& d);
+    Record to_record(const SynapseData& d, std::vector<Extra>& extras) const;
+    SynapseData from_record(const Record& r, const std::vector<Extra>& extras) const;
+    void collect(std::vector<Record>& records, std::vector<Extra>& extras);
+    void build(std::vector<Record>& records, std::vector<Extra>& extras, std::size_t n_neurons,
+               std::size_t n_shards, const std::vector<float>& cost);
+    void release_pair_set();
+
+    BigVector<Uuid> ids_;
+    SynapseParams params_;
+    std::vector<Shard> shards_;
+    bool layout_valid_ = true;
+    std::uint32_t committed_ = 0;  // slots [0, committed_) are in the layout
+    std::vector<Record> tail_;     // slots [committed_, size())
+    std::vector<Extra> tail_extras_;
+    // (pre, post) of every tail synapse, for connected(): while the tail is
+    // strictly ascending in (pre, post) (as a sorted bulk load makes it) a
+    // binary search of the tail, else an open-addressing set built then.
+    bool tail_sorted_ = true;
+    BigVector<std::uint64_t> tail_pairs_;
+    std::size_t tail_pair_count_ = 0;
+    bool tail_has(std::uint64_t key) const;
+    void insert_pair(std::uint64_t key);
+    void grow_pairs(std::size_t count);
+    // Canonical creation order: slot of the first synapse of each pre.
+    std::vector<std::uint32_t> slot_base_;
+    bool canonical_ = true;
+    // Otherwise, built on first use: shard << 32 | position per slot.
+    mutable BigVector<std::uint64_t> position_of_slot_;
+    EdgeIndex index_;
+};
+
+}  // namespace vorn
