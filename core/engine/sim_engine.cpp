@@ -256,6 +256,10 @@ void SimEngine::set_threads(std::size_t threads) {
     impl_->synapses.invalidate();
 }
 
+void SimEngine::set_min_parallel_work(double work) {
+    impl_->min_parallel_work = work;
+}
+
 std::size_t SimEngine::threads() const {
     return impl_->n_threads;
 }

@@ -94,6 +94,10 @@ class SimEngine {
     // do not depend on it.
     void set_threads(std::size_t threads);
     std::size_t threads() const;
+    // Below this much work per tick (about one unit per synapse) the shards
+    // run one after the other on the calling thread, since waking workers
+    // would cost more than they save. 0 always uses the workers.
+    void set_min_parallel_work(double work);
 
     // ---- reading and writing -------------------------------------------
     double t_ms() const;

@@ -54,6 +54,7 @@ struct SimEngine::Impl {
     std::size_t n_threads = 1;
     std::unique_ptr<WorkerPool> pool;
     double work = 0.0;  // rough work per tick, for choosing threads
+    double min_parallel_work = engine_detail::kParallelWork;
 
     // ---- neurons ---------------------------------------------------------
     // Makes room in every per-neuron array for `more` neurons of a model.
@@ -124,7 +125,7 @@ struct SimEngine::Impl {
     template <class Job>
     void each_shard(Job& job) {
         const std::size_t n = synapses.shards().size();
-        if (pool && n > 1 && work >= engine_detail::kParallelWork) {
+        if (pool && n > 1 && work >= min_parallel_work) {
             pool->run(n, job);
         } else {
             for (std::size_t s = 0; s < n; ++s)

@@ -1,7 +1,7 @@
 // The engine against the literal reference engine on random networks with
-// random stimulations, parameter writes, modulator changes and edges added
-// between runs: every spike, weight, parameter and level must be
-// bit-identical.
+// random stimulations, noise, delays, parameter writes, modulator changes
+// and edges added between runs: every spike, weight, parameter and level
+// must be bit-identical, with the tick shared by 1, 2 or 3 threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -118,18 +118,68 @@ NeuronConfig model_config(std::size_t i) {
     }
 }
 
-class BitIdentity : public ::testing::Test {
+class BitIdentity : public ::testing::TestWithParam<std::size_t> {
   protected:
-    void add_edge(const Uuid& edge, const Uuid& pre, const Uuid& post, float weight) {
-        SynapseConfig config = StdpConfig{};
+    BitIdentity() {
+        engine.set_threads(GetParam());
+        // Small networks too, so that the workers really share the ticks.
+        engine.set_min_parallel_work(0.0);
+    }
+
+    // A delay for a new edge: mostly whole and fractional milliseconds that
+    // round differently at the steps used, sometimes zero.
+    float random_delay() {
+        static const float kDelays[] = {0.0f, 0.3f, 1.0f, 1.0f, 1.5f, 2.0f, 3.7f, 5.0f};
+        return delays ? kDelays[fuzz.below(std::size(kDelays))] : 1.0f;
+    }
+
+    SynapseConfig random_config(const Uuid& post) {
         // Posts meant for plastic input get an STDP synapse only rarely,
         // which turns them into posts with both kinds.
         const bool plastic_post = plastic_posts.contains(post) && !fuzz.chance(0.02);
         if (plastic_post || fuzz.chance(plastic_share))
-            config = plastic_config(fuzz);
-        engine.add_edge(edge, pre, post, config, weight);
-        ref.add_edge(edge, pre, post, weight, config);
+            return plastic_config(fuzz);
+        if (fuzz.chance(static_share))
+            return StaticConfig{static_cast<float>(fuzz.uniform(0.5, 3.0))};
+        return StdpConfig{};
+    }
+
+    void add_edge(const Uuid& edge, const Uuid& pre, const Uuid& post, float weight) {
+        const SynapseConfig config = random_config(post);
+        // Static weights inhibit as often as they excite.
+        if (std::holds_alternative<StaticConfig>(config))
+            weight = weight * 4.0f - 2.0f;
+        const float delay = random_delay();
+        engine.add_edge(edge, pre, post, config, weight, delay);
+        ref.add_edge(edge, pre, post, weight, config, delay);
         edge_ids.push_back(edge);
+    }
+
+    // Every delay anew, as one bulk change.
+    void random_delays() {
+        std::vector<float> d(ref.delays.size());
+        for (float& x : d)
+            x = random_delay();
+        ASSERT_TRUE(engine.set_delays(d));
+        ref.delays = d;
+    }
+
+    // Noise onto a random subset, sometimes strong enough for the rejection
+    // sampler.
+    void random_noise() {
+        std::vector<std::int64_t> nodes;
+        std::vector<Uuid> targets;
+        for (std::size_t i = 0; i < ref.neurons.size(); ++i) {
+            if (fuzz.chance(0.3)) {
+                nodes.push_back(static_cast<std::int64_t>(i));
+                targets.push_back(ref.neurons[i]->id());
+            }
+        }
+        const double rate = fuzz.chance(0.2) ? 40000.0 : fuzz.uniform(10.0, 2000.0);
+        const auto weight = static_cast<float>(fuzz.uniform(-1.0, 3.0));
+        const std::uint64_t seed = fuzz.below(1000);
+        ASSERT_TRUE(engine.add_poisson_input(nodes, rate, weight, seed));
+        ref.add_poisson(targets, rate, weight, seed);
     }
 
     void add_neuron(const Uuid& id, const NeuronConfig& config = LifConfig{}) {
@@ -335,6 +385,8 @@ class BitIdentity : public ::testing::Test {
     }
 
     double plastic_share = 0.0;    // chance that a new edge is plastic
+    double static_share = 0.0;     // chance that a new non-plastic edge is static
+    bool delays = false;           // new edges get random delays
     std::set<Uuid> plastic_posts;  // posts whose new edges are plastic
     Fuzz fuzz{20261206};
     SimEngine engine;
@@ -347,7 +399,7 @@ class BitIdentity : public ::testing::Test {
 // Neurons of every model, STDP and plastic synapses mixed on the same posts,
 // and channel levels outside the plastic synapses' dead band (base levels
 // and pulses) so that modulated weight changes run.
-TEST_F(BitIdentity, MixedModelsAndModulatedPlasticity) {
+TEST_P(BitIdentity, MixedModelsAndModulatedPlasticity) {
     plastic_share = 0.35;
     for (std::size_t i = 0; i < 150; ++i) {
         add_neuron(fuzz.fresh_id(), model_config(i));
@@ -389,7 +441,7 @@ TEST_F(BitIdentity, MixedModelsAndModulatedPlasticity) {
     EXPECT_TRUE(tagged);
 }
 
-TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
+TEST_P(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
     build_ordered(300, 0.04);
     // Then edges in random order, so that many posts receive from pre
     // neurons out of index order.
@@ -417,7 +469,7 @@ TEST_F(BitIdentity, RandomNetworkWithEditsBetweenRuns) {
 
 // One parameter set and no written traces: the walks skip per-synapse
 // parameter words, which must not change a bit either.
-TEST_F(BitIdentity, UniformParameters) {
+TEST_P(BitIdentity, UniformParameters) {
     build_ordered(200, 0.05);
     for (const Uuid& e : edge_ids)
         set_synapse_param(e, "g_syn", JsonValue::number(2.5));
@@ -437,7 +489,7 @@ TEST_F(BitIdentity, UniformParameters) {
 
 // The comparison is not vacuous: with the reference summing each post's
 // inputs in the opposite order, the membrane states part within a few ticks.
-TEST_F(BitIdentity, NoticesAWrongSummationOrder) {
+TEST_P(BitIdentity, NoticesAWrongSummationOrder) {
     build_ordered(300, 0.04);
     for (const Uuid& e : edge_ids)
         set_synapse_param(e, "g_syn", JsonValue::number(fuzz.uniform(0.5, 4.0)));
@@ -453,6 +505,102 @@ TEST_F(BitIdentity, NoticesAWrongSummationOrder) {
     }
     EXPECT_TRUE(parted);
 }
+
+// Delays that round differently at each step, static synapses (some
+// inhibiting), noise inputs, and delays changed in bulk between runs while
+// spikes are in flight.
+TEST_P(BitIdentity, DelaysStaticSynapsesAndNoise) {
+    delays = true;
+    static_share = 0.3;
+    plastic_share = 0.1;
+    for (std::size_t i = 0; i < 160; ++i)
+        add_neuron(fuzz.fresh_id(), model_config(i % 7 == 3 ? i : 0));
+    for (std::size_t i = 0; i < node_ids.size(); ++i) {
+        for (std::size_t j = 0; j < node_ids.size(); ++j) {
+            if (fuzz.chance(0.05))
+                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
+        }
+    }
+    random_edges(300);
+    random_noise();
+    random_stimulations(120);
+    const float kSteps[] = {1.0f, 0.5f, 0.25f, 2.0f, 1.0f};
+    for (int round = 0; round < 10; ++round) {
+        run_and_compare(round % 3 == 1 ? 80 : 25, kSteps[round % std::size(kSteps)]);
+        compare_state();
+        random_edits(100, 40, 50);
+        if (fuzz.chance(0.4))
+            random_delays();
+        if (fuzz.chance(0.3))
+            random_noise();
+    }
+    compare_state();
+    EXPECT_GT(total_spikes, 2000u);
+}
+
+// Edges made in bulk equal the same add_edge calls in order: self-edges and
+// repeated pairs (in the batch and with earlier edges) skipped alike.
+TEST_P(BitIdentity, AddEdgesEqualsAddEdgeCalls) {
+    static_share = 0.0;
+    for (std::size_t i = 0; i < 120; ++i)
+        add_neuron(fuzz.fresh_id());
+    add_edge(fuzz.fresh_id(), node_ids[3], node_ids[4], 0.5f);
+    for (int batch = 0; batch < 3; ++batch) {
+        std::vector<std::int64_t> pre, post;
+        std::vector<double> weight, delay;
+        for (int k = 0; k < 1500; ++k) {
+            pre.push_back(static_cast<std::int64_t>(fuzz.below(node_ids.size())));
+            post.push_back(fuzz.chance(0.02)
+                               ? pre.back()
+                               : static_cast<std::int64_t>(fuzz.below(node_ids.size())));
+            weight.push_back(fuzz.uniform(0.0, 1.0));
+            delay.push_back(fuzz.chance(0.5) ? 1.0 : 2.0);
+        }
+        pre.push_back(3);
+        post.push_back(4);
+        weight.push_back(0.25);
+        delay.push_back(1.0);
+        const SynapseConfig config =
+            batch == 1 ? SynapseConfig{StaticConfig{1.5f}} : SynapseConfig{StdpConfig{}};
+        const std::size_t before = engine.n_synapses();
+        auto made = engine.add_edges({pre, post, weight, delay, false, false, config});
+        ASSERT_TRUE(made);
+        std::size_t next = before;
+        for (std::size_t k = 0; k < pre.size(); ++k) {
+            const Uuid id = next < engine.n_synapses() ? engine.synapse_id(next) : Uuid{};
+            if (ref.add_edge(id, node_ids[pre[k]], node_ids[post[k]], static_cast<float>(weight[k]),
+                             config, static_cast<float>(delay[k])))
+                ++next;
+        }
+        ASSERT_EQ(next, engine.n_synapses());
+        EXPECT_EQ(*made, next - before);
+        for (std::size_t s = before; s < next; ++s)
+            edge_ids.push_back(engine.synapse_id(s));
+        random_stimulations(60);
+        run_and_compare(40, 1.0f);
+        compare_state();
+    }
+}
+
+// The comparison notices a delivery one tick late.
+TEST_P(BitIdentity, NoticesADelayOffByOne) {
+    delays = true;
+    build_ordered(200, 0.05);
+    random_stimulations(200);
+    ref.delay_error = 1;
+    bool parted = false;
+    for (int t = 0; t < 50 && !parted; ++t) {
+        engine.tick(1.0f);
+        ref.tick(1.0f);
+        auto nodes = engine.all_node_params();
+        for (std::size_t i = 0; i < nodes.size() && !parted; ++i)
+            parted = !bits_equal(nodes[i].second, ref.neurons[i]->params());
+    }
+    EXPECT_TRUE(parted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, BitIdentity, ::testing::Values(1, 2, 3));
 
 }  // namespace
 }  // namespace vorn

@@ -52,10 +52,11 @@ class ReferenceEngine {
             neurons.push_back(build_neuron(id, config));
     }
 
-    void add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post, float weight,
+    // True when a synapse was made.
+    bool add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post, float weight,
                   const SynapseConfig& config = StdpConfig{}, float delay_ms = 1.0f) {
         if (pre == post || !connected.insert({pre, post}).second)
-            return;
+            return false;
         add_neuron(pre);
         add_neuron(post);
         if (const auto* cfg = std::get_if<PlasticSynapseConfig>(&config))
@@ -68,6 +69,7 @@ class ReferenceEngine {
                                                              std::get<StdpConfig>(config), weight));
         delays.push_back(delay_ms);
         incoming[post].push_back(synapses.size() - 1);
+        return true;
     }
 
     void add_poisson(const std::vector<Uuid>& targets, double rate_hz, float weight,
@@ -93,7 +95,7 @@ class ReferenceEngine {
         int count = 0;
         for (const Fired& f : history) {
             auto d = ticks_of(delays[i], f.dt_ms);
-            if (d && f.tick + *d == tick_count && f.spiked.contains(pre))
+            if (d && f.tick + *d + delay_error == tick_count && f.spiked.contains(pre))
                 ++count;
         }
         return count;
@@ -169,7 +171,7 @@ class ReferenceEngine {
         history.push_back({tick_count, dt_ms, spiked});
         while (!history.empty()) {
             auto d = ticks_of(longest, history.front().dt_ms);
-            if (d && history.front().tick + *d > tick_count)
+            if (d && history.front().tick + *d + delay_error > tick_count)
                 break;
             history.pop_front();
         }
@@ -217,9 +219,10 @@ class ReferenceEngine {
     std::vector<ModulatorPulse> pulses;
     std::array<float, 4> levels{};  // of the last tick
     double t_ms = 0.0;
-    // Sums each post's inputs in the wrong order: a known fault that the
-    // comparison must notice.
+    // Known faults that the comparison must notice: summing each post's
+    // inputs in the wrong order, delivering spikes a tick late.
     bool reverse_input_sum = false;
+    std::uint64_t delay_error = 0;
 };
 
 }  // namespace vorn::testing
