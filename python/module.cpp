@@ -7,6 +7,7 @@
 #include "python/attrs.hpp"
 #include "python/cortex.hpp"
 #include "python/errors.hpp"
+#include "python/monitors.hpp"
 #include "python/seeds.hpp"
 #include "python/sim.hpp"
 
@@ -70,6 +71,11 @@ PyObject* create_module() {
             Py_DECREF(module);
             return nullptr;
         }
+    }
+    // Classes the module hands out but that are not part of __all__.
+    if (register_monitors(module) < 0) {
+        Py_DECREF(module);
+        return nullptr;
     }
     return module;
 }

@@ -47,37 +47,35 @@ class GcPause {
 
 }  // namespace
 
-void SpikeListBuilder::add(const std::vector<SpikeEvent>& spikes) {
-    if (failed_ || spikes.empty())
+void SpikeListBuilder::add(const std::vector<std::uint32_t>& spikes, double t_ms) {
+    if (spikes.empty())
         return;
-    try {
-        // Geometric growth with room for a whole tick, so the cost of
-        // appending stays linear over a run.
-        if (neurons_.capacity() - neurons_.size() < spikes.size())
-            neurons_.reserve(std::max(2 * neurons_.capacity(), neurons_.size() + spikes.size()));
-        for (const SpikeEvent& spike : spikes) {
-            if (spike.neuron >= id_strings_.size())
-                id_strings_.resize(spike.neuron + std::size_t{1}, nullptr);
-            PyObject*& cached = id_strings_[spike.neuron];
-            if (cached == nullptr && (cached = id_to_py(spike.id)) == nullptr) {
-                failed_ = true;
-                return;
-            }
-            if (times_.empty() || std::bit_cast<std::uint64_t>(times_.back().t_ms) !=
-                                      std::bit_cast<std::uint64_t>(spike.t_ms))
-                times_.push_back({spike.t_ms, neurons_.size()});
-            neurons_.push_back(spike.neuron);
-            times_.back().end = neurons_.size();
-        }
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        failed_ = true;
-    }
+    // Geometric growth with room for a whole tick, so the cost of appending
+    // stays linear over a run.
+    if (neurons_.capacity() - neurons_.size() < spikes.size())
+        neurons_.reserve(std::max(2 * neurons_.capacity(), neurons_.size() + spikes.size()));
+    if (times_.size() == times_.capacity())
+        times_.reserve(std::max<std::size_t>(64, 2 * times_.capacity()));
+    neurons_.insert(neurons_.end(), spikes.begin(), spikes.end());
+    if (times_.empty() ||
+        std::bit_cast<std::uint64_t>(times_.back().t_ms) != std::bit_cast<std::uint64_t>(t_ms))
+        times_.push_back({t_ms, 0});
+    times_.back().end = neurons_.size();
 }
 
-PyObject* SpikeListBuilder::finish() {
-    if (failed_)
+PyObject* SpikeListBuilder::finish(const SimEngine& engine) {
+    try {
+        if (id_strings_.size() < engine.n_neurons())
+            id_strings_.resize(engine.n_neurons(), nullptr);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
         return nullptr;
+    }
+    for (std::uint32_t n : neurons_) {
+        PyObject*& cached = id_strings_[n];
+        if (cached == nullptr && (cached = id_to_py(engine.node_id(n))) == nullptr)
+            return nullptr;
+    }
     GcPause pause;
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(neurons_.size()));
     if (list == nullptr)
@@ -108,13 +106,6 @@ PyObject* SpikeListBuilder::finish() {
         Py_DECREF(time);
     }
     return list;
-}
-
-PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes,
-                         std::vector<PyObject*>& id_strings) {
-    SpikeListBuilder builder(id_strings);
-    builder.add(spikes);
-    return builder.finish();
 }
 
 // A new dict {id_str: params_dict} in the order given, or nullptr.

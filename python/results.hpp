@@ -31,21 +31,22 @@ PyObject* ids_to_list(const std::vector<Uuid>& ids);
 
 // Collects the spikes of one tick or of a whole run, tick by tick, and then
 // builds their list of (id_str, t_ms) tuples in one pass. While the ticks run
-// it keeps only a neuron index per spike and one time per group of equal
-// times, so the engine's working set stays in cache. id_strings caches one
-// str per neuron index (owned references, null until first needed): a neuron
-// that spikes again reuses its id object.
+// it keeps only a neuron index per spike and one time per tick with spikes,
+// touches no Python object (so it may run without the interpreter lock) and
+// leaves the engine's working set in cache. id_strings caches one str per
+// neuron index (owned references, null until first needed): a neuron that
+// spikes again reuses its id object.
 class SpikeListBuilder {
   public:
     explicit SpikeListBuilder(std::vector<PyObject*>& id_strings) : id_strings_(id_strings) {}
     SpikeListBuilder(const SpikeListBuilder&) = delete;
     SpikeListBuilder& operator=(const SpikeListBuilder&) = delete;
 
-    // Records the spikes in order. After a failure (exception set) further
-    // calls do nothing and finish() returns nullptr.
-    void add(const std::vector<SpikeEvent>& spikes);
+    // Records one tick's spiking neurons (dense indices) at time t_ms.
+    // Throws std::bad_alloc and then keeps what it had.
+    void add(const std::vector<std::uint32_t>& spikes, double t_ms);
     // The list of everything added, or nullptr with the exception set.
-    PyObject* finish();
+    PyObject* finish(const SimEngine& engine);
 
   private:
     struct TimeRun {
@@ -56,11 +57,7 @@ class SpikeListBuilder {
     std::vector<PyObject*>& id_strings_;
     std::vector<std::uint32_t> neurons_;
     std::vector<TimeRun> times_;
-    bool failed_ = false;
 };
-
-// The list of one tick's spikes (see SpikeListBuilder).
-PyObject* spikes_to_list(const std::vector<SpikeEvent>& spikes, std::vector<PyObject*>& id_strings);
 
 // A dict {id_str: params_dict} inserted in the given order; a repeated id
 // keeps its first position and takes the later value.

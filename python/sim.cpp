@@ -18,7 +18,10 @@
 #include "python/results.hpp"
 #include "python/sim_doc.hpp"
 #include "python/sim_models.hpp"
+#include "python/sim_args.hpp"
+#include "python/sim_bulk.hpp"
 #include "python/sim_object.hpp"
+#include "python/tick_loop.hpp"
 
 namespace vorn::py {
 namespace {
@@ -31,14 +34,17 @@ PyObject* sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static Kw kw = {nullptr};
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":Sim", kw))
         return nullptr;
+    std::optional<std::size_t> threads = default_threads();
+    if (!threads)
+        return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr)
         return nullptr;
     SimObject* sim = as_sim(self);
     new (&sim->engine) SimEngine();
     new (&sim->borrow) BorrowFlag();
-    new (&sim->scratch) std::vector<SpikeEvent>();
     new (&sim->id_strings) std::vector<PyObject*>();
+    sim->engine.set_threads(*threads);
     return self;
 }
 
@@ -47,7 +53,6 @@ void sim_dealloc(PyObject* self) {
     for (PyObject* text : sim->id_strings)
         Py_XDECREF(text);
     sim->id_strings.~vector();
-    sim->scratch.~vector();
     sim->borrow.~BorrowFlag();
     sim->engine.~SimEngine();
     Py_TYPE(self)->tp_free(self);
@@ -116,6 +121,9 @@ PyObject* sim_add_edge(PyObject* self, PyObject* args, PyObject* kwargs) {
             return nullptr;
         edge_id = *fresh;
     }
+    // A NaN weight would make the post neuron's potential NaN for good.
+    if (!check_finite("weight", weight))
+        return nullptr;
     sim->engine.add_edge(edge_id, pre, post, StdpConfig{}, weight);
     return id_to_py(edge_id);
 }
@@ -139,7 +147,8 @@ PyObject* sim_stimulate(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!arg_text(node_id_arg, "node_id", node_text) ||
         !arg_float(current_arg, "current", current) ||
         !arg_float(duration_arg, "duration_ms", duration_ms) ||
-        !parse_uuid(node_text, "node_id", id))
+        !parse_uuid(node_text, "node_id", id) || !check_finite("current", current) ||
+        !check_finite("duration_ms", duration_ms))
         return nullptr;
     sim->engine.stimulate(id, current, duration_ms);
     Py_RETURN_NONE;
@@ -159,9 +168,14 @@ PyObject* sim_tick(PyObject* self, PyObject* args, PyObject* kwargs) {
     float dt_ms = 0.0f;
     if (!arg_float(dt_arg, "dt_ms", dt_ms))
         return nullptr;
-    sim->scratch.clear();
-    sim->engine.tick_into(dt_ms, sim->scratch);
-    return spikes_to_list(sim->scratch, sim->id_strings);
+    SpikeListBuilder builder(sim->id_strings);
+    try {
+        sim->engine.step(dt_ms);
+        builder.add(sim->engine.last_spikes(), sim->engine.t_ms());
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+    return builder.finish(sim->engine);
 }
 
 PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -178,15 +192,16 @@ PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::uint64_t n_steps = 0;
     if (!arg_float(dt_arg, "dt_ms", dt_ms) || !arg_u64(steps_arg, "n_steps", n_steps))
         return nullptr;
-    // The whole run stays in C++. Each tick fills the same small buffer; the
-    // builder keeps a compact record of it and makes the tuples at the end.
+    // The ticks run without the interpreter lock; the builder keeps a
+    // compact record of each tick and makes the tuples at the end.
     SpikeListBuilder builder(sim->id_strings);
-    for (std::uint64_t step = 0; step < n_steps; ++step) {
-        sim->scratch.clear();
-        sim->engine.tick_into(dt_ms, sim->scratch);
-        builder.add(sim->scratch);
-    }
-    return builder.finish();
+    SimEngine& engine = sim->engine;
+    std::uint64_t done = 0;
+    if (!run_ticks(
+            engine, dt_ms, n_steps,
+            [&] { builder.add(engine.last_spikes(), engine.t_ms()); }, nullptr, done))
+        return nullptr;
+    return builder.finish(engine);
 }
 
 // ---- reading ------------------------------------------------------------
@@ -361,7 +376,9 @@ PyObject* sim_repr(PyObject* self) {
 
 // ---- type object --------------------------------------------------------
 
-PyMethodDef kSimMethods[] = {
+// The documented methods first, then the others; built once at registration.
+std::vector<PyMethodDef> sim_methods() {
+    std::vector<PyMethodDef> t = {
     {"add_neuron", as_cfunction(sim_add_neuron), METH_VARARGS | METH_KEYWORDS, kAddNeuronDoc},
     {"add_edge", as_cfunction(sim_add_edge), METH_VARARGS | METH_KEYWORDS, kAddEdgeDoc},
     {"stimulate", as_cfunction(sim_stimulate), METH_VARARGS | METH_KEYWORDS, kStimulateDoc},
@@ -391,13 +408,21 @@ PyMethodDef kSimMethods[] = {
     {"add_modulator_pulse", as_cfunction(sim_add_modulator_pulse), METH_VARARGS | METH_KEYWORDS,
      kAddModulatorPulseDoc},
     {"modulator_levels", as_cfunction(sim_modulator_levels), METH_NOARGS, kModulatorLevelsDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+    };
+    add_bulk_methods(t);
+    t.push_back({nullptr, nullptr, 0, nullptr});
+    return t;
+}
 
 PyGetSetDef kSimGetSet[] = {
     {"t_ms", sim_get_t_ms, nullptr, "Current simulated time, in ms.", nullptr},
     {"n_neurons", sim_get_n_neurons, nullptr, nullptr, nullptr},
     {"n_synapses", sim_get_n_synapses, nullptr, nullptr, nullptr},
+    {"threads", sim_get_threads, sim_set_threads,
+     "Threads that share each tick; settable. Starts at VORN_THREADS when set,\n"
+     "else the number of cores available to the process. Results are the same\n"
+     "bits for any count.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -411,7 +436,7 @@ PyTypeObject kSimType = {
     .tp_repr = sim_repr,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = kSimDoc,
-    .tp_methods = kSimMethods,
+    .tp_methods = nullptr,
     .tp_getset = kSimGetSet,
     .tp_new = sim_new,
 };
@@ -420,6 +445,8 @@ PyTypeObject kSimType = {
 }  // namespace
 
 int register_sim(PyObject* module) {
+    static std::vector<PyMethodDef> methods = sim_methods();
+    kSimType.tp_methods = methods.data();
     if (PyType_Ready(&kSimType) < 0)
         return -1;
     return add_attribute(module, "Sim", reinterpret_cast<PyObject*>(&kSimType));

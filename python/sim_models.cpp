@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "core/engine/engine_error.hpp"
 #include "core/engine/plastic_config_json.hpp"
 #include "core/models/neuron_config_json.hpp"
 #include "python/args.hpp"
 #include "python/convert.hpp"
+#include "python/errors.hpp"
 #include "python/results.hpp"
+#include "python/sim_args.hpp"
 #include "python/sim_object.hpp"
 
 namespace vorn::py {
@@ -18,62 +21,6 @@ namespace {
 using Kw = const char* const[];
 
 constexpr long kChannels = 4;
-
-// A config argument: a dict (or, where allowed, None or omitted for no
-// fields). Other types are argument errors.
-bool arg_config_dict(PyObject* obj, const char* name, bool none_allowed, PyObject*& dict) {
-    dict = nullptr;
-    if ((obj == nullptr || obj == Py_None) && none_allowed)
-        return true;
-    if (obj == nullptr || !PyDict_Check(obj)) {
-        PyErr_Format(PyExc_TypeError,
-                     none_allowed ? "expected dict or None, got %T" : "expected dict, got %T",
-                     obj == nullptr ? Py_None : obj);
-        return argument_error(name);
-    }
-    dict = obj;
-    return true;
-}
-
-// The dict's items as a JsonObject, converted one value at a time from a
-// snapshot of the items (conversions may run Python code). A value that is
-// not JSON-compatible, NaN or infinite included, becomes null so that the
-// core's validation reports it under its key; other exceptions propagate.
-bool config_to_json(PyObject* dict, JsonObject& out) {
-    if (dict == nullptr)
-        return true;
-    PyObject* items = PyDict_Items(dict);
-    if (items == nullptr)
-        return false;
-    bool ok = true;
-    for (Py_ssize_t i = 0; ok && i < PyList_GET_SIZE(items); ++i) {
-        PyObject* item = PyList_GET_ITEM(items, i);
-        PyObject* key = PyTuple_GET_ITEM(item, 0);
-        if (!PyUnicode_Check(key)) {
-            PyErr_SetString(PyExc_ValueError, kDictKeyMessage);
-            ok = false;
-            break;
-        }
-        Py_ssize_t size = 0;
-        const char* text = PyUnicode_AsUTF8AndSize(key, &size);
-        if (text == nullptr) {
-            ok = false;
-            break;
-        }
-        JsonValue value;
-        if (!py_to_json(PyTuple_GET_ITEM(item, 1), value)) {
-            if (!PyErr_ExceptionMatches(PyExc_ValueError)) {
-                ok = false;
-                break;
-            }
-            PyErr_Clear();
-            value = JsonValue::null();
-        }
-        out.insert_or_assign(std::string(text, static_cast<std::size_t>(size)), std::move(value));
-    }
-    Py_DECREF(items);
-    return ok;
-}
 
 // A channel number: an int (or __index__ object) in [0, 4), else ValueError.
 bool arg_channel(PyObject* obj, std::uint8_t& out) {
@@ -93,17 +40,6 @@ bool arg_channel(PyObject* obj, std::uint8_t& out) {
     }
     Py_DECREF(index);
     out = static_cast<std::uint8_t>(value);
-    return true;
-}
-
-// Reads an optional node or edge id, minting a fresh one when absent.
-bool id_or_fresh(const std::optional<std::string_view>& text, const char* name, Uuid& out) {
-    if (text)
-        return parse_uuid(*text, name, out);
-    auto fresh = mint_id();
-    if (!fresh)
-        return false;
-    out = *fresh;
     return true;
 }
 
@@ -147,14 +83,16 @@ PyObject* sim_add_model_neuron(PyObject* self, PyObject* args, PyObject* kwargs)
 }
 
 PyObject* sim_add_plastic_edge(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"pre", "post", "config", "weight", "edge_id", nullptr};
+    static Kw kw = {"pre", "post", "config", "weight", "edge_id", "delay_ms", nullptr};
     PyObject* pre_arg = nullptr;
     PyObject* post_arg = nullptr;
     PyObject* config_arg = nullptr;
     PyObject* weight_arg = nullptr;
     PyObject* edge_id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OO:add_plastic_edge", kw, &pre_arg,
-                                     &post_arg, &config_arg, &weight_arg, &edge_id_arg))
+    PyObject* delay_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OO$O:add_plastic_edge", kw, &pre_arg,
+                                     &post_arg, &config_arg, &weight_arg, &edge_id_arg,
+                                     &delay_arg))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -165,10 +103,12 @@ PyObject* sim_add_plastic_edge(PyObject* self, PyObject* args, PyObject* kwargs)
     PyObject* config_dict = nullptr;
     float weight = 0.5f;
     std::optional<std::string_view> edge_text;
+    float delay_ms = 1.0f;
     if (!arg_text(pre_arg, "pre", pre_text) || !arg_text(post_arg, "post", post_text) ||
         !arg_config_dict(config_arg, "config", false, config_dict) ||
         (weight_arg != nullptr && !arg_float(weight_arg, "weight", weight)) ||
-        !arg_optional_text(edge_id_arg, "edge_id", edge_text))
+        !arg_optional_text(edge_id_arg, "edge_id", edge_text) ||
+        (delay_arg != nullptr && !arg_float(delay_arg, "delay_ms", delay_ms)))
         return nullptr;
     Uuid pre;
     Uuid post;
@@ -180,10 +120,14 @@ PyObject* sim_add_plastic_edge(PyObject* self, PyObject* args, PyObject* kwargs)
     auto config = plastic_config_from_json(fields);
     if (!config)
         return raise_error(config.error());
+    if (!check_finite("weight", weight) || !check_finite("delay_ms", delay_ms))
+        return nullptr;
+    if (delay_ms < 0.0f)
+        return raise_value_error(EngineError::negative("delay_ms", delay_ms).message());
     Uuid edge_id;
     if (!id_or_fresh(edge_text, "edge_id", edge_id))
         return nullptr;
-    sim->engine.add_edge(edge_id, pre, post, *config, weight);
+    sim->engine.add_edge(edge_id, pre, post, *config, weight, delay_ms + 0.0f);
     return id_to_py(edge_id);
 }
 
@@ -229,6 +173,12 @@ PyObject* sim_add_modulator_pulse(PyObject* self, PyObject* args, PyObject* kwar
     if (!arg_channel(channel_arg, channel) || !arg_float(amount_arg, "amount", amount) ||
         !arg_float(tau_arg, "tau_ms", tau_ms))
         return nullptr;
+    // A non-finite amount or time constant would poison every level; a
+    // pulse that does not decay is no pulse.
+    if (!check_finite("amount", amount) || !check_finite("tau_ms", tau_ms))
+        return nullptr;
+    if (!(tau_ms > 0.0f))
+        return raise_value_error(EngineError::not_positive("tau_ms", tau_ms).message());
     sim->engine.add_modulator_pulse(ModulatorPulse{amount, tau_ms, channel});
     Py_RETURN_NONE;
 }

@@ -22,8 +22,10 @@ inline constexpr const char kAddModelNeuronDoc[] =
     "id behave as in `add_neuron`; an id already present is a no-op.";
 
 inline constexpr const char kAddPlasticEdgeDoc[] =
-    "add_plastic_edge($self, pre, post, config, weight=0.5, edge_id=None)\n--\n\n"
-    "Add a dopamine-modulated plastic synapse from `pre` to `post`.\n"
+    "add_plastic_edge($self, pre, post, config, weight=0.5, edge_id=None, *, delay_ms=1.0)\n"
+    "--\n\n"
+    "Add a dopamine-modulated plastic synapse from `pre` to `post` that\n"
+    "delivers `delay_ms` after each spike of `pre`.\n"
     "`config` is a dict with exactly the sixteen plastic-synapse fields;\n"
     "a missing, unknown or out-of-range field raises ValueError naming it\n"
     "and creates nothing. Endpoints, self-edges, repeated pairs and the\n"
@@ -37,7 +39,8 @@ inline constexpr const char kSetModulatorBaseDoc[] =
 inline constexpr const char kAddModulatorPulseDoc[] =
     "add_modulator_pulse($self, channel, amount, tau_ms)\n--\n\n"
     "Add a pulse of `amount` to modulator `channel` (0 to 3) that decays\n"
-    "with time constant `tau_ms` from the next tick on.";
+    "with time constant `tau_ms` from the next tick on. Both must be finite\n"
+    "and `tau_ms` > 0.";
 
 inline constexpr const char kModulatorLevelsDoc[] =
     "modulator_levels($self)\n--\n\n"

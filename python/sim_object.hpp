@@ -18,8 +18,6 @@ struct SimObject {
     PyObject ob_base;
     SimEngine engine;
     BorrowFlag borrow;
-    // Reused by tick() so that a tick allocates nothing on the C++ side.
-    std::vector<SpikeEvent> scratch;
     // Id strs of spiking neurons by dense index, shared by every spike tuple.
     std::vector<PyObject*> id_strings;
 };

@@ -1,9 +1,16 @@
 """Spiking-neural-network simulator and network store with a C++ core."""
 
-from collections.abc import Sequence
-from typing import Any, Final, SupportsFloat, SupportsIndex
+from collections.abc import Callable, Sequence
+from typing import Any, Final, SupportsFloat, SupportsIndex, TypeAlias
+
+import numpy as np
+import numpy.typing as npt
 
 __all__ = ["Sim", "Cortex", "seeds", "__version__"]
+
+# 1-D arrays (numpy arrays or sequences of Python numbers).
+IndexArray: TypeAlias = npt.ArrayLike
+FloatArray: TypeAlias = npt.ArrayLike
 
 __version__: Final[str]
 
@@ -39,12 +46,58 @@ class Sim:
         config: dict[str, Any],
         weight: SupportsFloat = 0.5,
         edge_id: str | None = None,
+        *,
+        delay_ms: SupportsFloat = 1.0,
     ) -> str: ...
     def set_modulator_base(self, channel: SupportsIndex, level: SupportsFloat) -> None: ...
     def add_modulator_pulse(
         self, channel: SupportsIndex, amount: SupportsFloat, tau_ms: SupportsFloat
     ) -> None: ...
     def modulator_levels(self) -> list[float]: ...
+    def add_neurons(
+        self, count: SupportsIndex, kind: str = "lif", config: dict[str, Any] | None = None
+    ) -> list[str]: ...
+    def add_edges(
+        self,
+        pre: IndexArray,
+        post: IndexArray,
+        weight: SupportsFloat | FloatArray = 0.5,
+        *,
+        kind: str = "stdp",
+        config: dict[str, Any] | None = None,
+        delay_ms: SupportsFloat | FloatArray = 1.0,
+    ) -> int: ...
+    def add_static_edge(
+        self,
+        pre: str,
+        post: str,
+        weight: SupportsFloat,
+        edge_id: str | None = None,
+        *,
+        delay_ms: SupportsFloat = 1.0,
+    ) -> str: ...
+    def add_poisson_input(
+        self,
+        nodes: Sequence[str] | IndexArray,
+        rate_hz: SupportsFloat,
+        weight: SupportsFloat,
+        seed: SupportsIndex = 0,
+    ) -> None: ...
+    def weights(self) -> npt.NDArray[np.float32]: ...
+    def set_weights(self, weights: FloatArray) -> None: ...
+    def delays(self) -> npt.NDArray[np.float32]: ...
+    def set_delays(self, delays: FloatArray) -> None: ...
+    def spike_monitor(self) -> SpikeMonitor: ...
+    def state_monitor(
+        self, nodes: Sequence[str] | IndexArray, key: str, every: SupportsIndex = 1
+    ) -> StateMonitor: ...
+    def advance(
+        self,
+        dt_ms: SupportsFloat,
+        n_steps: SupportsIndex,
+        *,
+        progress: bool | Callable[[int, int], object] = False,
+    ) -> int: ...
     @property
     def t_ms(self) -> float:
         """Current simulated time, in ms."""
@@ -52,6 +105,35 @@ class Sim:
     def n_neurons(self) -> int: ...
     @property
     def n_synapses(self) -> int: ...
+    @property
+    def threads(self) -> int:
+        """Threads that share each tick; settable."""
+    @threads.setter
+    def threads(self, value: SupportsIndex) -> None: ...
+
+class SpikeMonitor:
+    """Every spike of a Sim from the monitor's creation on."""
+
+    @property
+    def index(self) -> npt.NDArray[np.uint32]: ...
+    @property
+    def t_ms(self) -> npt.NDArray[np.float64]: ...
+    def clear(self) -> None: ...
+    def __len__(self) -> int: ...
+
+class StateMonitor:
+    """One numeric parameter of some neurons, sampled every `every` ticks."""
+
+    @property
+    def t_ms(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def values(self) -> npt.NDArray[np.float32]: ...
+    @property
+    def nodes(self) -> list[str]: ...
+    @property
+    def key(self) -> str: ...
+    def clear(self) -> None: ...
+    def __len__(self) -> int: ...
 
 class Cortex:
     """A handle on a network folder; instances come from `open` and `create`."""

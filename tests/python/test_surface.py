@@ -24,7 +24,9 @@ def test_module_and_submodule_registration():
     assert vorn_py.__version__ == "0.1.0"
     assert vorn_py.__all__ == ALL
     assert [n for n in vars(vorn_py) if n in ALL] == ALL  # added in this order
-    assert {n for n in dir(vorn_py) if not n.startswith("_")} == {"Sim", "Cortex", "seeds"}
+    # The monitor classes are attributes, but not part of __all__.
+    assert {n for n in dir(vorn_py) if not n.startswith("_")} == {
+        "Sim", "Cortex", "seeds", "SpikeMonitor", "StateMonitor"}
     doc = vorn_py.__doc__
     assert "`Sim`" in doc and "__version__" in doc
     assert (Sim.__module__, Sim.__qualname__, repr(Sim)) == ("vorn_py", "Sim",
@@ -124,8 +126,25 @@ SIGNATURES = {
     "Sim.set_node_param": ("($self, node_id, key, value)", None),
     "Sim.set_synapse_param": ("($self, edge_id, key, value)", None),
     "Sim.add_model_neuron": ("($self, kind, config=None, node_id=None)", "Add a neuron of model"),
-    "Sim.add_plastic_edge": ("($self, pre, post, config, weight=0.5, edge_id=None)",
-                             "Add a dopamine-modulated plastic synapse from `pre` to `post`."),
+    "Sim.add_plastic_edge": ("($self, pre, post, config, weight=0.5, edge_id=None, *, "
+                             "delay_ms=1.0)",
+                             "Add a dopamine-modulated plastic synapse from `pre` to `post`"),
+    "Sim.add_neurons": ('($self, count, kind="lif", config=None)', "Add `count` neurons of model"),
+    "Sim.add_edges": ('($self, pre, post, weight=0.5, *, kind="stdp", config=None, delay_ms=1.0)',
+                      "Add one synapse per position of the equal-length integer arrays"),
+    "Sim.add_static_edge": ("($self, pre, post, weight, edge_id=None, *, delay_ms=1.0)",
+                            "Add a static synapse from `pre` to `post`"),
+    "Sim.add_poisson_input": ("($self, nodes, rate_hz, weight, seed=0)",
+                              "Add Poisson background noise to `nodes`"),
+    "Sim.weights": ("($self)", "Every synapse's weight as a numpy float32 array"),
+    "Sim.set_weights": ("($self, weights)", "Set every synapse's weight from an array"),
+    "Sim.delays": ("($self)", "Every synapse's delay in ms as a numpy float32 array"),
+    "Sim.set_delays": ("($self, delays)", "Set every synapse's delay in ms from an array"),
+    "Sim.spike_monitor": ("($self)", "A SpikeMonitor recording every spike from now on"),
+    "Sim.state_monitor": ("($self, nodes, key, every=1)",
+                          "A StateMonitor sampling the numeric parameter `key`"),
+    "Sim.advance": ("($self, dt_ms, n_steps, *, progress=False)",
+                    "Run `n_steps` ticks of `dt_ms` like `run`"),
     "Sim.set_modulator_base": ("($self, channel, level)", "Set the base level of modulator"),
     "Sim.add_modulator_pulse": ("($self, channel, amount, tau_ms)", "Add a pulse of `amount`"),
     "Sim.modulator_levels": ("($self)", "The four channel levels used by the most recent tick"),
@@ -200,8 +219,10 @@ def test_installed_stub_matches_the_module():
                for t in n.targets}
     assert aliases == dict(zip(SEED_ALIASES, SEED_FUNCTIONS))
     for owner, real in (("Sim", Sim), ("Cortex", Cortex), ("seeds", seeds), ("Seed", seeds.Seed)):
+        # A property's setter is part of the property.
         functions = [n for n in classes[owner].body
-                     if isinstance(n, ast.FunctionDef) and n.name != "__init__"]
+                     if isinstance(n, ast.FunctionDef) and n.name != "__init__"
+                     and not any(isinstance(d, ast.Attribute) for d in n.decorator_list)]
         kinds = {n.name: {getattr(d, "id", None) for d in n.decorator_list} for n in functions}
         assert {n for n, k in kinds.items() if "property" in k} == {
             n for n, v in vars(real).items()
@@ -214,6 +235,10 @@ def test_installed_stub_matches_the_module():
             defaults = [None] * (len(args) - len(node.args.defaults)) + node.args.defaults
             params = [a.arg if d is None else f"{a.arg}={ast.unparse(d)}"
                       for a, d in zip(args, defaults)]
+            if node.args.kwonlyargs:
+                params.append("*")
+                params += [a.arg if d is None else f"{a.arg}={ast.unparse(d)}"
+                           for a, d in zip(node.args.kwonlyargs, node.args.kw_defaults)]
             if "staticmethod" not in kinds[node.name]:
                 params[0] = "$self"
             stubbed[node.name] = "(" + ", ".join(params) + ")"
