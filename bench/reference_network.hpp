@@ -1,10 +1,12 @@
 #pragma once
 // The reference benchmark network, built from counter-based draws so that
 // other languages can build the identical network: N LIF neurons, STDP
-// synapses on random ordered pairs with probability 0.01, weights uniform in
-// [0.4, 0.6], g_syn 1, and a constant stimulation per neuron from [0, 30].
+// synapses on random ordered pairs with probability 0.01 (made in bulk, in
+// (pre, post) order), weights uniform in [0.4, 0.6], g_syn 1, and a constant
+// stimulation per neuron from [0, 30].
 
 #include <cstdint>
+#include <vector>
 
 #include "core/engine/sim_engine.hpp"
 
@@ -41,19 +43,22 @@ inline void build_reference_network(SimEngine& engine, std::uint64_t n = kRefere
     for (std::uint64_t i = 0; i < n; ++i) {
         engine.add_neuron(id_from(0, i + 1), LifConfig{});
     }
+    std::vector<std::int64_t> pre;
+    std::vector<std::int64_t> post;
+    std::vector<double> weight;
     for (std::uint64_t i = 0; i < n; ++i) {
         for (std::uint64_t j = 0; j < n; ++j) {
             if (j == i || !(unit(i * n + j) < 0.01))
                 continue;
-            auto weight = static_cast<float>(0.4 + 0.2 * unit(n * n + i * n + j));
-            engine.add_edge(id_from(1, i * n + j), id_from(0, i + 1), id_from(0, j + 1),
-                            StdpConfig{}, weight);
+            pre.push_back(static_cast<std::int64_t>(i));
+            post.push_back(static_cast<std::int64_t>(j));
+            weight.push_back(static_cast<float>(0.4 + 0.2 * unit(n * n + i * n + j)));
         }
     }
-    const JsonValue one = JsonValue::unsigned_int(1);
-    for (std::size_t s = 0; s < engine.n_synapses(); ++s) {
-        (void)engine.set_synapse_param(engine.synapse_id(s), "g_syn", one);
-    }
+    StdpConfig config;
+    config.g_syn = 1.0f;
+    const double delay = 1.0;
+    (void)engine.add_edges({pre, post, weight, {&delay, 1}, false, true, config});
     for (std::uint64_t i = 0; i < n; ++i) {
         engine.stimulate(id_from(0, i + 1), static_cast<float>(30.0 * unit(2 * n * n + i)), 1e9f);
     }

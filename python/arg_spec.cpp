@@ -34,8 +34,8 @@ std::string MethodSpec::docstring() const {
     return out;
 }
 
-bool bind_args(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-               PyObject* kwnames, PyObject** slots) {
+bool bind_args(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               PyObject** slots) {
     const auto n = static_cast<Py_ssize_t>(spec.params.size());
     Py_ssize_t positional = 0;
     for (const ParamSpec& p : spec.params) {
@@ -63,8 +63,8 @@ bool bind_args(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs,
             ++i;
         }
         if (i == n) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'",
-                         spec.name, text);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", spec.name,
+                         text);
             return false;
         }
         if (slots[i] != nullptr) {

@@ -22,7 +22,7 @@ struct ParamSpec {
 struct MethodSpec {
     const char* name;
     std::initializer_list<ParamSpec> params;
-    const char* doc;  // the docstring after the signature lines
+    const char* doc;        // the docstring after the signature lines
     bool is_method = true;  // a "$self" first parameter
 
     // "name($self, a, b=0.5, *, c=None)\n--\n\n" followed by doc.
@@ -33,8 +33,8 @@ struct MethodSpec {
 // per parameter in order (nullptr when omitted). A missing required
 // argument, an unknown keyword, an argument given twice or too many
 // positional arguments raise TypeError; returns false then.
-bool bind_args(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-               PyObject* kwnames, PyObject** slots);
+bool bind_args(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               PyObject** slots);
 
 // A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that
 // PyMethodDef stores.

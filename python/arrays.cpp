@@ -92,15 +92,29 @@ bool IndexArray::load(PyObject* obj, const char* name) {
         }
         copy_.resize(n);
         switch (code) {
-            case 'b': widen<std::int8_t>(view_, copy_); break;
-            case 'B': widen<std::uint8_t>(view_, copy_); break;
-            case 'h': widen<std::int16_t>(view_, copy_); break;
-            case 'H': widen<std::uint16_t>(view_, copy_); break;
-            case 'i': widen<std::int32_t>(view_, copy_); break;
-            case 'I': widen<std::uint32_t>(view_, copy_); break;
+            case 'b':
+                widen<std::int8_t>(view_, copy_);
+                break;
+            case 'B':
+                widen<std::uint8_t>(view_, copy_);
+                break;
+            case 'h':
+                widen<std::int16_t>(view_, copy_);
+                break;
+            case 'H':
+                widen<std::uint16_t>(view_, copy_);
+                break;
+            case 'i':
+                widen<std::int32_t>(view_, copy_);
+                break;
+            case 'I':
+                widen<std::uint32_t>(view_, copy_);
+                break;
             case 'l':
             case 'q':
-            case 'n': widen<std::int64_t>(view_, copy_); break;
+            case 'n':
+                widen<std::int64_t>(view_, copy_);
+                break;
             case 'L':
             case 'Q':
             case 'N': {
@@ -182,18 +196,38 @@ bool FloatArray::load(PyObject* obj, const char* name, bool allow_scalar) {
         }
         copy_.resize(n);
         switch (code) {
-            case 'f': widen<float>(view_, copy_); break;
-            case 'd': widen<double>(view_, copy_); break;
-            case 'b': widen<std::int8_t>(view_, copy_); break;
-            case 'B': widen<std::uint8_t>(view_, copy_); break;
-            case 'h': widen<std::int16_t>(view_, copy_); break;
-            case 'H': widen<std::uint16_t>(view_, copy_); break;
-            case 'i': widen<std::int32_t>(view_, copy_); break;
-            case 'I': widen<std::uint32_t>(view_, copy_); break;
+            case 'f':
+                widen<float>(view_, copy_);
+                break;
+            case 'd':
+                widen<double>(view_, copy_);
+                break;
+            case 'b':
+                widen<std::int8_t>(view_, copy_);
+                break;
+            case 'B':
+                widen<std::uint8_t>(view_, copy_);
+                break;
+            case 'h':
+                widen<std::int16_t>(view_, copy_);
+                break;
+            case 'H':
+                widen<std::uint16_t>(view_, copy_);
+                break;
+            case 'i':
+                widen<std::int32_t>(view_, copy_);
+                break;
+            case 'I':
+                widen<std::uint32_t>(view_, copy_);
+                break;
             case 'l':
-            case 'q': widen<std::int64_t>(view_, copy_); break;
+            case 'q':
+                widen<std::int64_t>(view_, copy_);
+                break;
             case 'L':
-            case 'Q': widen<std::uint64_t>(view_, copy_); break;
+            case 'Q':
+                widen<std::uint64_t>(view_, copy_);
+                break;
             default:
                 PyErr_Format(PyExc_TypeError, "expected a float array, got element type '%s'",
                              view_.format == nullptr ? "B" : view_.format);

@@ -57,7 +57,7 @@ class FloatArray {
 // A new numpy array of `count` elements of dtype ("uint32", "float32",
 // "float64") with the given shape (1-D when cols is 0), filled by fill(ptr).
 // nullptr with the exception set when numpy is missing or memory runs out.
-PyObject* new_array(const char* dtype, std::size_t rows, std::size_t cols,
-                    const void* data, std::size_t item_size);
+PyObject* new_array(const char* dtype, std::size_t rows, std::size_t cols, const void* data,
+                    std::size_t item_size);
 
 }  // namespace vorn::py

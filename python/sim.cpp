@@ -16,10 +16,10 @@
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/results.hpp"
-#include "python/sim_doc.hpp"
-#include "python/sim_models.hpp"
 #include "python/sim_args.hpp"
 #include "python/sim_bulk.hpp"
+#include "python/sim_doc.hpp"
+#include "python/sim_models.hpp"
 #include "python/sim_object.hpp"
 #include "python/tick_loop.hpp"
 
@@ -198,8 +198,8 @@ PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
     SimEngine& engine = sim->engine;
     std::uint64_t done = 0;
     if (!run_ticks(
-            engine, dt_ms, n_steps,
-            [&] { builder.add(engine.last_spikes(), engine.t_ms()); }, nullptr, done))
+            engine, dt_ms, n_steps, [&] { builder.add(engine.last_spikes(), engine.t_ms()); },
+            nullptr, done))
         return nullptr;
     return builder.finish(engine);
 }
@@ -379,35 +379,36 @@ PyObject* sim_repr(PyObject* self) {
 // The documented methods first, then the others; built once at registration.
 std::vector<PyMethodDef> sim_methods() {
     std::vector<PyMethodDef> t = {
-    {"add_neuron", as_cfunction(sim_add_neuron), METH_VARARGS | METH_KEYWORDS, kAddNeuronDoc},
-    {"add_edge", as_cfunction(sim_add_edge), METH_VARARGS | METH_KEYWORDS, kAddEdgeDoc},
-    {"stimulate", as_cfunction(sim_stimulate), METH_VARARGS | METH_KEYWORDS, kStimulateDoc},
-    {"tick", as_cfunction(sim_tick), METH_VARARGS | METH_KEYWORDS, kTickDoc},
-    {"run", as_cfunction(sim_run), METH_VARARGS | METH_KEYWORDS, kRunDoc},
-    {"weight_snapshot", as_cfunction(sim_weight_snapshot), METH_NOARGS, kWeightSnapshotDoc},
-    {"list_nodes", as_cfunction(sim_list_nodes), METH_NOARGS, "list_nodes($self)\n--\n\n"},
-    {"list_synapses", as_cfunction(sim_list_synapses), METH_NOARGS, "list_synapses($self)\n--\n\n"},
-    {"get_node_params", as_cfunction(sim_get_node_params), METH_VARARGS | METH_KEYWORDS,
-     "get_node_params($self, node_id)\n--\n\n"},
-    {"get_synapse_params", as_cfunction(sim_get_synapse_params), METH_VARARGS | METH_KEYWORDS,
-     "get_synapse_params($self, edge_id)\n--\n\n"},
-    {"all_node_params", as_cfunction(sim_all_node_params), METH_NOARGS,
-     "all_node_params($self)\n--\n\n"},
-    {"all_synapse_params", as_cfunction(sim_all_synapse_params), METH_NOARGS,
-     "all_synapse_params($self)\n--\n\n"},
-    {"set_node_param", as_cfunction(sim_set_node_param), METH_VARARGS | METH_KEYWORDS,
-     "set_node_param($self, node_id, key, value)\n--\n\n"},
-    {"set_synapse_param", as_cfunction(sim_set_synapse_param), METH_VARARGS | METH_KEYWORDS,
-     "set_synapse_param($self, edge_id, key, value)\n--\n\n"},
-    {"add_model_neuron", as_cfunction(sim_add_model_neuron), METH_VARARGS | METH_KEYWORDS,
-     kAddModelNeuronDoc},
-    {"add_plastic_edge", as_cfunction(sim_add_plastic_edge), METH_VARARGS | METH_KEYWORDS,
-     kAddPlasticEdgeDoc},
-    {"set_modulator_base", as_cfunction(sim_set_modulator_base), METH_VARARGS | METH_KEYWORDS,
-     kSetModulatorBaseDoc},
-    {"add_modulator_pulse", as_cfunction(sim_add_modulator_pulse), METH_VARARGS | METH_KEYWORDS,
-     kAddModulatorPulseDoc},
-    {"modulator_levels", as_cfunction(sim_modulator_levels), METH_NOARGS, kModulatorLevelsDoc},
+        {"add_neuron", as_cfunction(sim_add_neuron), METH_VARARGS | METH_KEYWORDS, kAddNeuronDoc},
+        {"add_edge", as_cfunction(sim_add_edge), METH_VARARGS | METH_KEYWORDS, kAddEdgeDoc},
+        {"stimulate", as_cfunction(sim_stimulate), METH_VARARGS | METH_KEYWORDS, kStimulateDoc},
+        {"tick", as_cfunction(sim_tick), METH_VARARGS | METH_KEYWORDS, kTickDoc},
+        {"run", as_cfunction(sim_run), METH_VARARGS | METH_KEYWORDS, kRunDoc},
+        {"weight_snapshot", as_cfunction(sim_weight_snapshot), METH_NOARGS, kWeightSnapshotDoc},
+        {"list_nodes", as_cfunction(sim_list_nodes), METH_NOARGS, "list_nodes($self)\n--\n\n"},
+        {"list_synapses", as_cfunction(sim_list_synapses), METH_NOARGS,
+         "list_synapses($self)\n--\n\n"},
+        {"get_node_params", as_cfunction(sim_get_node_params), METH_VARARGS | METH_KEYWORDS,
+         "get_node_params($self, node_id)\n--\n\n"},
+        {"get_synapse_params", as_cfunction(sim_get_synapse_params), METH_VARARGS | METH_KEYWORDS,
+         "get_synapse_params($self, edge_id)\n--\n\n"},
+        {"all_node_params", as_cfunction(sim_all_node_params), METH_NOARGS,
+         "all_node_params($self)\n--\n\n"},
+        {"all_synapse_params", as_cfunction(sim_all_synapse_params), METH_NOARGS,
+         "all_synapse_params($self)\n--\n\n"},
+        {"set_node_param", as_cfunction(sim_set_node_param), METH_VARARGS | METH_KEYWORDS,
+         "set_node_param($self, node_id, key, value)\n--\n\n"},
+        {"set_synapse_param", as_cfunction(sim_set_synapse_param), METH_VARARGS | METH_KEYWORDS,
+         "set_synapse_param($self, edge_id, key, value)\n--\n\n"},
+        {"add_model_neuron", as_cfunction(sim_add_model_neuron), METH_VARARGS | METH_KEYWORDS,
+         kAddModelNeuronDoc},
+        {"add_plastic_edge", as_cfunction(sim_add_plastic_edge), METH_VARARGS | METH_KEYWORDS,
+         kAddPlasticEdgeDoc},
+        {"set_modulator_base", as_cfunction(sim_set_modulator_base), METH_VARARGS | METH_KEYWORDS,
+         kSetModulatorBaseDoc},
+        {"add_modulator_pulse", as_cfunction(sim_add_modulator_pulse), METH_VARARGS | METH_KEYWORDS,
+         kAddModulatorPulseDoc},
+        {"modulator_levels", as_cfunction(sim_modulator_levels), METH_NOARGS, kModulatorLevelsDoc},
     };
     add_bulk_methods(t);
     t.push_back({nullptr, nullptr, 0, nullptr});

@@ -116,9 +116,9 @@ bool arg_nodes(PyObject* obj, const char* name, const SimEngine& engine,
         out.assign(indices.values().begin(), indices.values().end());
         for (std::size_t i = 0; i < out.size(); ++i) {
             if (out[i] < 0 || static_cast<std::uint64_t>(out[i]) >= engine.n_neurons()) {
-                const EngineError e = out[i] < 0 ? EngineError::negative_index(name, i, out[i])
-                                                 : EngineError::index_range(name, i, out[i],
-                                                                            engine.n_neurons());
+                const EngineError e =
+                    out[i] < 0 ? EngineError::negative_index(name, i, out[i])
+                               : EngineError::index_range(name, i, out[i], engine.n_neurons());
                 raise_value_error(e.message());
                 return false;
             }

@@ -157,9 +157,8 @@ PyObject* sim_add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     std::optional<SynapseConfig> config = config_of(kind_text, a[4]);
     if (!config || !delay.load(a[5] != nullptr ? a[5] : kOne, "delay_ms", true))
         return nullptr;
-    EdgeBatch batch{pre.values(),    post.values(),  weight.values(),
-                    delay.values(),  weight.scalar(), delay.scalar(),
-                    std::move(*config)};
+    EdgeBatch batch{pre.values(),    post.values(),  weight.values(),   delay.values(),
+                    weight.scalar(), delay.scalar(), std::move(*config)};
     auto made = sim->engine.add_edges(batch);
     if (!made)
         return raise_engine_error(made.error());
@@ -242,7 +241,8 @@ PyObject* float32_array(const std::vector<float>& values) {
     return new_array("float32", values.size(), 0, values.data(), sizeof(float));
 }
 
-const MethodSpec kWeights{"weights", {},
+const MethodSpec kWeights{"weights",
+                          {},
                           "Every synapse's weight as a numpy float32 array, in\n"
                           "`list_synapses()` order."};
 
@@ -293,7 +293,8 @@ PyObject* sim_set_weights(PyObject* self, PyObject* const* args, Py_ssize_t narg
     Py_RETURN_NONE;
 }
 
-const MethodSpec kDelays{"delays", {},
+const MethodSpec kDelays{"delays",
+                         {},
                          "Every synapse's delay in ms as a numpy float32 array, in\n"
                          "`list_synapses()` order."};
 
@@ -335,7 +336,8 @@ PyObject* sim_set_delays(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 // ---- monitors ---------------------------------------------------------------
 
-const MethodSpec kSpikeMonitor{"spike_monitor", {},
+const MethodSpec kSpikeMonitor{"spike_monitor",
+                               {},
                                "A SpikeMonitor recording every spike from now on, in the\n"
                                "ticks of `tick`, `run` and `advance`."};
 
@@ -400,8 +402,7 @@ const MethodSpec kAdvance{
     "`progress=callable` is called as `callable(done, total)` about every\n"
     "0.1 s and at the end, and an exception it raises stops the run."};
 
-PyObject* sim_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
+PyObject* sim_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* a[3];
     if (!bind_args(kAdvance, args, nargs, kwnames, a))
         return nullptr;
@@ -419,9 +420,8 @@ PyObject* sim_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     SimEngine& engine = sim->engine;
     std::uint64_t spikes = 0;
     std::uint64_t done = 0;
-    const bool ok =
-        run_ticks(engine, dt_ms, n_steps, [&] { spikes += engine.last_spikes().size(); },
-                  &progress, done);
+    const bool ok = run_ticks(
+        engine, dt_ms, n_steps, [&] { spikes += engine.last_spikes().size(); }, &progress, done);
     progress.close();
     if (!ok)
         return nullptr;

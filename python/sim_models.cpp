@@ -91,8 +91,7 @@ PyObject* sim_add_plastic_edge(PyObject* self, PyObject* args, PyObject* kwargs)
     PyObject* edge_id_arg = nullptr;
     PyObject* delay_arg = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OO$O:add_plastic_edge", kw, &pre_arg,
-                                     &post_arg, &config_arg, &weight_arg, &edge_id_arg,
-                                     &delay_arg))
+                                     &post_arg, &config_arg, &weight_arg, &edge_id_arg, &delay_arg))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);

@@ -38,8 +38,8 @@ bool Progress::init(PyObject* spec, std::uint64_t total, float dt_ms) {
         Py_DECREF(tqdm_module);
         if (tqdm == nullptr)
             return false;
-        PyObject* kwargs = Py_BuildValue("{s:K,s:s}", "total", static_cast<unsigned long long>(total),
-                                         "unit", "tick");
+        PyObject* kwargs = Py_BuildValue("{s:K,s:s}", "total",
+                                         static_cast<unsigned long long>(total), "unit", "tick");
         PyObject* empty = PyTuple_New(0);
         PyObject* bar = kwargs && empty ? PyObject_Call(tqdm, empty, kwargs) : nullptr;
         Py_XDECREF(empty);
@@ -70,8 +70,9 @@ bool Progress::report(std::uint64_t done) {
         case Mode::None:
             return true;
         case Mode::Callable: {
-            PyObject* r = PyObject_CallFunction(target_, "KK", static_cast<unsigned long long>(done),
-                                                static_cast<unsigned long long>(total_));
+            PyObject* r =
+                PyObject_CallFunction(target_, "KK", static_cast<unsigned long long>(done),
+                                      static_cast<unsigned long long>(total_));
             Py_XDECREF(r);
             return r != nullptr;
         }
@@ -90,13 +91,15 @@ bool Progress::report(std::uint64_t done) {
 
 bool Progress::report_plain(std::uint64_t done) {
     const double elapsed = now_s() - start_s_;
-    const double fraction = total_ == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total_);
+    const double fraction =
+        total_ == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total_);
     const int filled = static_cast<int>(fraction * kBarWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(kBarWidth, '-');
     char line[256];
-    std::snprintf(line, sizeof line, "\r[%s] %3.0f%% %llu/%llu ticks  %.0f ticks/s  %.1f ms simulated",
-                  bar.c_str(), 100.0 * fraction, static_cast<unsigned long long>(done),
+    std::snprintf(line, sizeof line,
+                  "\r[%s] %3.0f%% %llu/%llu ticks  %.0f ticks/s  %.1f ms simulated", bar.c_str(),
+                  100.0 * fraction, static_cast<unsigned long long>(done),
                   static_cast<unsigned long long>(total_),
                   elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0,
                   static_cast<double>(done) * static_cast<double>(dt_ms_));

@@ -21,15 +21,17 @@ constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kPage = 4096;
 
-inline std::size_t mapped_size(std::size_t bytes) {
-    return (bytes + kPage - 1) / kPage * kPage;
+// Whole pages; whole huge pages for huge mappings, so that the last part
+// of an array the tick reads at random is in a huge page too (the price is
+// less than 2 MiB of slack per array).
+inline std::size_t mapped_size(std::size_t bytes, bool huge) {
+    const std::size_t unit = huge ? kHugePage : kPage;
+    return (bytes + unit - 1) / unit * unit;
 }
 
-// Maps `bytes` (rounded up to whole pages), 2 MiB-aligned when huge. Only
-// whole aligned 2 MiB ranges become huge pages; the tail stays in small
-// pages, so nothing beyond the request becomes resident.
+// Maps `bytes`, 2 MiB-aligned when huge.
 inline void* map(std::size_t bytes, bool huge) {
-    const std::size_t size = mapped_size(bytes);
+    const std::size_t size = mapped_size(bytes, huge);
     const std::size_t extra = huge ? kHugePage : 0;
     void* raw =
         mmap(nullptr, size + extra, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -49,8 +51,8 @@ inline void* map(std::size_t bytes, bool huge) {
     return reinterpret_cast<void*>(aligned);
 }
 
-inline void unmap(void* p, std::size_t bytes) {
-    munmap(p, mapped_size(bytes));
+inline void unmap(void* p, std::size_t bytes, bool huge) {
+    munmap(p, mapped_size(bytes, huge));
 }
 
 }  // namespace mapped
@@ -81,7 +83,7 @@ struct MappedAllocator {
         if (bytes < mapped::kMapThreshold) {
             ::operator delete(p);
         } else {
-            mapped::unmap(p, bytes);
+            mapped::unmap(p, bytes, kHuge);
         }
     }
 

@@ -201,14 +201,14 @@ void Shard::potentiate(const ShardTick& t) {
     const StdpParams uniform_params = kUniform ? table[word::index(uniform_word)] : StdpParams{};
     // The links of all spiking posts, back to back, so that the scattered
     // weights can be fetched a fixed distance ahead.
-    links_scratch_.clear();
+    links_.clear();
     for (const std::uint32_t* s = first; s != last; ++s) {
         const std::uint32_t local = *s - begin;
-        links_scratch_.insert(links_scratch_.end(), in_links.begin() + in_begin[local],
-                              in_links.begin() + in_begin[local + 1]);
+        for (std::uint32_t k = in_begin[local]; k < in_begin[local + 1]; ++k)
+            links_.push_back({in_position[k], in_pre[k]});
     }
-    const InLink* links = links_scratch_.data();
-    const std::size_t total = links_scratch_.size();
+    const Link* links = links_.data();
+    const std::size_t total = links_.size();
     std::size_t k = 0;
     for (const std::uint32_t* s = first; s != last; ++s) {
         const std::uint32_t post_n = *s;
@@ -220,20 +220,21 @@ void Shard::potentiate(const ShardTick& t) {
                 if (!kUniform)
                     __builtin_prefetch(words.data() + links[k + kPrefetch].position);
             }
-            const InLink link = links[k];
-            const std::uint32_t w_word = kUniform ? uniform_word : words[link.position];
+            const std::uint32_t position = links[k].position;
+            const std::uint32_t pre = links[k].pre;
+            const std::uint32_t w_word = kUniform ? uniform_word : words[position];
             const StdpParams& p = kUniform ? uniform_params : table[word::index(w_word)];
-            float w = weight[link.position];
-            if (t.spiked[link.pre]) {
+            float w = weight[position];
+            if (t.spiked[pre]) {
                 const float post_trace = (!kUniform && (w_word & word::kPostPrivate))
-                                             ? privates.at(post_private[link.position]).decayed
+                                             ? privates.at(post_private[position]).decayed
                                              : traces.decayed(post_n);
                 w = clamp_weight(w - p.a_minus * post_trace, p.w_min, p.w_max);
             }
             const float pre_trace = (!kUniform && (w_word & word::kPrePrivate))
-                                        ? privates.at(pre_private[link.position]).value
-                                        : traces.value(link.pre);
-            weight[link.position] = clamp_weight(w + p.a_plus * pre_trace, p.w_min, p.w_max);
+                                        ? privates.at(pre_private[position]).value
+                                        : traces.value(pre);
+            weight[position] = clamp_weight(w + p.a_plus * pre_trace, p.w_min, p.w_max);
         }
     }
 }
@@ -265,7 +266,7 @@ void Shard::depress_and_emit(const ShardTick& t) {
             const std::uint32_t from = row_begin[next];
             const std::uint32_t count = row_begin[next + 1] - from;
             prefetch_range(weight.data() + from, count);
-            prefetch_range(post.data() + from, count);
+            post.prefetch(from, count);
             if (kMode == Uniform::None)
                 prefetch_range(words.data() + from, count);
         }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/engine/big_vector.hpp"
+#include "core/engine/compact_indices.hpp"
 #include "core/engine/delivery_ring.hpp"
 #include "core/engine/plastic_config_table.hpp"
 #include "core/engine/plastic_synapse.hpp"
@@ -62,10 +63,6 @@ struct ShardTick {
 
 class Shard {
   public:
-    struct InLink {
-        std::uint32_t position;
-        std::uint32_t pre;
-    };
     enum class Uniform : std::uint8_t { None, Stdp, Static };
 
     std::size_t size() const { return weight.size(); }
@@ -116,7 +113,7 @@ class Shard {
 
     std::vector<std::uint32_t> row_begin{0};  // per global pre, plus one
     HugeVector<float> weight;
-    HugeVector<std::uint32_t> post;  // local post index
+    CompactIndices post;             // local post index
     BigVector<std::uint32_t> words;  // empty when every position has uniform_word
     std::uint32_t uniform_word = 0;
     Uniform uniform = Uniform::Stdp;
@@ -134,8 +131,11 @@ class Shard {
     BigVector<std::uint32_t> group_end;    // one past the group's last position
     BigVector<float> group_delay;          // ms
 
-    std::vector<std::uint32_t> in_begin{0};  // per local post, plus one
-    HugeVector<InLink> in_links;             // STDP synapses onto each post
+    // The STDP synapses onto each local post p: positions and pre neurons
+    // [in_begin[p], in_begin[p + 1]).
+    std::vector<std::uint32_t> in_begin{0};
+    HugeVector<std::uint32_t> in_position;
+    CompactIndices in_pre;
     // Per local post: its synapses in creation order come from ascending
     // pre neurons, so walking spiking pres in order sums its input in
     // creation order. Other posts sum through a sort.
@@ -177,9 +177,13 @@ class Shard {
     }
     void sum_indirect();
 
+    struct Link {
+        std::uint32_t position;
+        std::uint32_t pre;
+    };
+    std::vector<Link> links_;  // per tick: the STDP synapses of spiking posts
     std::vector<Contribution> indirect_;
     std::vector<Arrival> arrivals_;
-    std::vector<InLink> links_scratch_;
     std::vector<PlasticDecays> decays_;
 };
 

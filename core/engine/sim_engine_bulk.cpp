@@ -104,7 +104,7 @@ std::expected<std::size_t, EngineError> SimEngine::add_edges(const EdgeBatch& b)
         }
     }
 
-    std::vector<Uuid> ids(count);
+    BigVector<Uuid> ids(count);
     if (auto ok = Uuid::random_v4_many(ids.data(), count); !ok)
         return std::unexpected(EngineError::random_source(ok.error()));
 

@@ -1,6 +1,10 @@
 #pragma once
 // The state behind SimEngine, shared by the files that implement it.
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <memory>
@@ -108,6 +112,11 @@ struct SimEngine::Impl {
         shard_spikes.resize(shards.size());
         pending_valid = false;
         words_dirty = false;
+#ifdef __GLIBC__
+        // The build's temporaries are gone; hand their heap pages back, or
+        // the allocator keeps them resident for later small allocations.
+        malloc_trim(0);
+#endif
     }
     void ensure_layout() {
         if (synapses.needs_commit()) {

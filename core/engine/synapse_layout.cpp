@@ -38,8 +38,7 @@ std::vector<std::uint32_t> split(const std::vector<double>& load, std::size_t n_
 
 }  // namespace
 
-SynapseStore::Record SynapseStore::to_record(const SynapseData& d,
-                                             std::vector<Extra>& extras) const {
+SynapseStore::Record SynapseStore::to_record(const SynapseData& d, BigVector<Extra>& extras) const {
     std::uint32_t extra = kNoExtra;
     if (needs_extra(d.word)) {
         extras.push_back({d.pre_trace, d.post_trace, d.plastic_config, d.plastic_state});
@@ -48,7 +47,7 @@ SynapseStore::Record SynapseStore::to_record(const SynapseData& d,
     return {d.pre, d.post, d.weight, d.delay, d.word, extra};
 }
 
-SynapseData SynapseStore::from_record(const Record& r, const std::vector<Extra>& extras) const {
+SynapseData SynapseStore::from_record(const Record& r, const BigVector<Extra>& extras) const {
     SynapseData d;
     d.pre = r.pre;
     d.post = r.post;
@@ -67,7 +66,7 @@ SynapseData SynapseStore::from_record(const Record& r, const std::vector<Extra>&
 }
 
 // Every synapse as a record by slot, the layout's first and then the tail's.
-void SynapseStore::collect(std::vector<Record>& records, std::vector<Extra>& extras) {
+void SynapseStore::collect(BigVector<Record>& records, BigVector<Extra>& extras) {
     if (committed_ == 0) {
         records.swap(tail_);
         extras.swap(tail_extras_);
@@ -141,23 +140,23 @@ void SynapseStore::commit(std::size_t n_neurons, std::size_t n_shards,
                           const std::vector<float>& cost) {
     if (!needs_commit())
         return;
-    std::vector<Record> records;
-    std::vector<Extra> extras;
+    BigVector<Record> records;
+    BigVector<Extra> extras;
     collect(records, extras);
     build(records, extras, n_neurons, n_shards, cost);
 }
 
 void SynapseStore::set_delays(const float* in, std::size_t n_neurons, std::size_t n_shards,
                               const std::vector<float>& cost) {
-    std::vector<Record> records;
-    std::vector<Extra> extras;
+    BigVector<Record> records;
+    BigVector<Extra> extras;
     collect(records, extras);
     for (std::size_t i = 0; i < records.size(); ++i)
         records[i].delay = in[i];
     build(records, extras, n_neurons, n_shards, cost);
 }
 
-void SynapseStore::build(std::vector<Record>& records, std::vector<Extra>& extras,
+void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
                          std::size_t n_neurons, std::size_t n_shards,
                          const std::vector<float>& cost) {
     const auto n = static_cast<std::uint32_t>(n_neurons);
@@ -276,14 +275,14 @@ void SynapseStore::build(std::vector<Record>& records, std::vector<Extra>& extra
         const std::size_t m = ord.size();
         const std::uint32_t local_n = sh.end - sh.begin;
         sh.weight.resize(m);
-        sh.post.resize(m);
+        sh.post.assign(m, local_n <= CompactIndices::kNarrowLimit);
         bool uniform_words = true;
         const std::uint32_t first_word = m == 0 ? 0 : records[ord[0]].word;
         std::size_t n_private = 0;
         for (std::size_t pos = 0; pos < m; ++pos) {
             const Record& r = records[ord[pos]];
             sh.weight[pos] = r.weight;
-            sh.post[pos] = r.post - sh.begin;
+            sh.post.set(pos, r.post - sh.begin);
             uniform_words = uniform_words && r.word == first_word;
             n_private += (r.word & word::kPrePrivate) ? 1 : 0;
             n_private += (r.word & word::kPostPrivate) ? 1 : 0;
@@ -333,13 +332,17 @@ void SynapseStore::build(std::vector<Record>& records, std::vector<Extra>& extra
         }
         for (std::uint32_t j = 0; j < local_n; ++j)
             sh.in_begin[j + 1] += sh.in_begin[j];
-        sh.in_links.resize(sh.in_begin[local_n]);
+        sh.in_position.resize(sh.in_begin[local_n]);
+        sh.in_pre.assign(sh.in_begin[local_n], n <= CompactIndices::kNarrowLimit);
         {
             std::vector<std::uint32_t> cursor(sh.in_begin.begin(), sh.in_begin.end() - 1);
             for (std::uint32_t pre = 0; pre < n; ++pre) {
                 for (std::uint32_t pos = sh.row_begin[pre]; pos < sh.row_begin[pre + 1]; ++pos) {
-                    if (is_stdp(pos))
-                        sh.in_links[cursor[sh.post[pos]]++] = {pos, pre};
+                    if (is_stdp(pos)) {
+                        const std::uint32_t k = cursor[sh.post[pos]]++;
+                        sh.in_position[k] = pos;
+                        sh.in_pre.set(k, pre);
+                    }
                 }
             }
         }
@@ -365,8 +368,8 @@ void SynapseStore::build(std::vector<Record>& records, std::vector<Extra>& extra
         for (std::size_t s = 0; s < n_shards; ++s)
             shards[s].slots.swap(order[s]);
     }
-    std::vector<Record>().swap(records);
-    std::vector<Extra>().swap(extras);
+    BigVector<Record>().swap(records);
+    BigVector<Extra>().swap(extras);
     shards_.swap(shards);
     canonical_ = canonical;
     committed_ = static_cast<std::uint32_t>(count);

@@ -126,10 +126,10 @@ class SynapseStore {
     }
     SynapseData read_layout(const Place& at) const;
     void write_layout(const Place& at, const SynapseData& d);
-    Record to_record(const SynapseData& d, std::vector<Extra>& extras) const;
-    SynapseData from_record(const Record& r, const std::vector<Extra>& extras) const;
-    void collect(std::vector<Record>& records, std::vector<Extra>& extras);
-    void build(std::vector<Record>& records, std::vector<Extra>& extras, std::size_t n_neurons,
+    Record to_record(const SynapseData& d, BigVector<Extra>& extras) const;
+    SynapseData from_record(const Record& r, const BigVector<Extra>& extras) const;
+    void collect(BigVector<Record>& records, BigVector<Extra>& extras);
+    void build(BigVector<Record>& records, BigVector<Extra>& extras, std::size_t n_neurons,
                std::size_t n_shards, const std::vector<float>& cost);
     void release_pair_set();
 
@@ -138,8 +138,8 @@ class SynapseStore {
     std::vector<Shard> shards_;
     bool layout_valid_ = true;
     std::uint32_t committed_ = 0;  // slots [0, committed_) are in the layout
-    std::vector<Record> tail_;     // slots [committed_, size())
-    std::vector<Extra> tail_extras_;
+    BigVector<Record> tail_;       // slots [committed_, size())
+    BigVector<Extra> tail_extras_;
     // (pre, post) of every tail synapse, for connected(): while the tail is
     // strictly ascending in (pre, post) (as a sorted bulk load makes it) a
     // binary search of the tail, else an open-addressing set built then.
