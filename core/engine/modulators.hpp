@@ -23,6 +23,15 @@ class Modulators {
 
     // Levels of the most recent advance (zeros before the first).
     const std::array<float, 4>& levels() const { return levels_; }
+    const std::array<float, 4>& base_levels() const { return base_; }
+    const std::vector<ModulatorPulse>& pulses() const { return pulses_; }
+    // Restores a saved state.
+    void restore(const std::array<float, 4>& base, const std::array<float, 4>& levels,
+                 std::vector<ModulatorPulse> pulses) {
+        base_ = base;
+        levels_ = levels;
+        pulses_ = std::move(pulses);
+    }
 
   private:
     std::vector<ModulatorPulse> pulses_;

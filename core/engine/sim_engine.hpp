@@ -16,6 +16,7 @@
 #include "core/engine/engine_error.hpp"
 #include "core/engine/recording.hpp"
 #include "core/engine/synapse_config.hpp"
+#include "core/format/event_error.hpp"
 #include "core/models/neuron_config.hpp"
 #include "core/models/param_error.hpp"
 #include "core/util/json_value.hpp"
@@ -145,6 +146,14 @@ class SimEngine {
     void set_base_level(std::size_t channel, float level);
     void add_modulator_pulse(const ModulatorPulse& pulse);
     std::array<float, 4> modulator_levels() const;
+
+    // ---- checkpoints -----------------------------------------------------
+    // The whole engine (structure, state, inputs, spikes in flight) as a
+    // state document; see docs/format.md. Monitors and threads are not part
+    // of it. A continued load_state gives the same bits as the original.
+    std::expected<std::string, StateError> save_state() const;
+    // An engine from a state document; any fault as a StateError.
+    static std::expected<SimEngine, StateError> load_state(std::string_view bytes);
 
     // ---- monitors ------------------------------------------------------
     // A record of every spike from now on.

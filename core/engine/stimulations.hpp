@@ -19,13 +19,16 @@ class Stimulations {
     // adds each remaining current to input[neuron].
     void expire_and_apply(float dt_ms, float* input);
 
-  private:
-    static constexpr std::uint32_t kNone = 0xffffffffu;
     struct Entry {
         std::uint32_t neuron;
         float current;
         float remaining_ms;  // ms
     };
+    // The stimulations in flight, at most one per neuron, in no fixed order.
+    const std::vector<Entry>& entries() const { return entries_; }
+
+  private:
+    static constexpr std::uint32_t kNone = 0xffffffffu;
     std::vector<Entry> entries_;
     std::vector<std::uint32_t> position_;  // per neuron: index in entries_ or kNone
 };

@@ -1,6 +1,7 @@
 // Building the shards' layout from every synapse in creation order.
 #include <algorithm>
 #include <bit>
+#include <functional>
 
 #include "core/engine/synapse_store.hpp"
 
@@ -65,23 +66,15 @@ SynapseData SynapseStore::from_record(const Record& r, const BigVector<Extra>& e
     return d;
 }
 
-// Every synapse as a record by slot, the layout's first and then the tail's.
-void SynapseStore::collect(BigVector<Record>& records, BigVector<Extra>& extras) {
-    if (committed_ == 0) {
-        records.swap(tail_);
-        extras.swap(tail_extras_);
-        tail_.clear();
-        tail_extras_.clear();
-        return;
-    }
-    records.resize(size());
+void SynapseStore::visit_all(
+    const std::function<void(std::uint32_t, const SynapseData&)>& visit) const {
     std::uint32_t next = 0;
-    const std::size_t n_pre = shards_[0].row_begin.size() - 1;
-    auto visit = [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos) {
+    auto store = [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos, float delay) {
         SynapseData d;
         d.pre = pre;
         d.post = sh.begin + sh.post[pos];
         d.weight = sh.weight[pos];
+        d.delay = delay;
         d.word = sh.word_at(pos);
         if (d.word & word::kPrePrivate)
             d.pre_trace = sh.privates.at(sh.pre_private[pos]);
@@ -92,15 +85,7 @@ void SynapseStore::collect(BigVector<Record>& records, BigVector<Extra>& extras)
             d.plastic_config = e.config;
             d.plastic_state = e.state;
         }
-        return d;
-    };
-    auto store = [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos, float delay) {
-        SynapseData d = visit(sh, pre, pos);
-        d.delay = delay;
-        const std::uint32_t slot = canonical_ ? 0 : sh.slots[pos];
-        records[canonical_ ? next : slot] = to_record(d, extras);
-        if (canonical_)
-            ++next;
+        visit(canonical_ ? next++ : sh.slots[pos], d);
     };
     auto walk_row = [&](const Shard& sh, std::uint32_t pre) {
         if (sh.row_group.empty()) {
@@ -113,25 +98,36 @@ void SynapseStore::collect(BigVector<Record>& records, BigVector<Extra>& extras)
                 store(sh, pre, pos, sh.group_delay[g]);
         }
     };
-    if (canonical_) {
-        for (std::uint32_t pre = 0; pre < n_pre; ++pre) {
-            for (const Shard& sh : shards_)
-                walk_row(sh, pre);
-        }
-    } else {
-        for (const Shard& sh : shards_) {
-            for (std::uint32_t pre = 0; pre < n_pre; ++pre)
-                walk_row(sh, pre);
+    if (committed_ > 0) {
+        const std::size_t n_pre = shards_[0].row_begin.size() - 1;
+        if (canonical_) {
+            for (std::uint32_t pre = 0; pre < n_pre; ++pre) {
+                for (const Shard& sh : shards_)
+                    walk_row(sh, pre);
+            }
+        } else {
+            for (const Shard& sh : shards_) {
+                for (std::uint32_t pre = 0; pre < n_pre; ++pre)
+                    walk_row(sh, pre);
+            }
         }
     }
-    for (std::size_t i = 0; i < tail_.size(); ++i) {
-        Record r = tail_[i];
-        if (r.extra != kNoExtra) {
-            extras.push_back(tail_extras_[r.extra]);
-            r.extra = static_cast<std::uint32_t>(extras.size() - 1);
-        }
-        records[committed_ + i] = r;
+    for (std::size_t i = 0; i < tail_.size(); ++i)
+        visit(static_cast<std::uint32_t>(committed_ + i), from_record(tail_[i], tail_extras_));
+}
+
+// Every synapse as a record by slot, the layout's first and then the tail's.
+void SynapseStore::collect(BigVector<Record>& records, BigVector<Extra>& extras) {
+    if (committed_ == 0) {
+        records.swap(tail_);
+        extras.swap(tail_extras_);
+        tail_.clear();
+        tail_extras_.clear();
+        return;
     }
+    records.resize(size());
+    visit_all(
+        [&](std::uint32_t slot, const SynapseData& d) { records[slot] = to_record(d, extras); });
     tail_.clear();
     tail_extras_.clear();
 }

@@ -6,6 +6,7 @@
 // a tick needs the layout (commit).
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -81,6 +82,9 @@ class SynapseStore {
     std::optional<std::uint32_t> find(const Uuid& id);
     // Pre and post of every synapse in creation order.
     void endpoints(std::uint32_t* pre, std::uint32_t* post) const;
+    // Calls visit(slot, data) once for every synapse (in creation order when
+    // the layout is canonical, else in no fixed order).
+    void visit_all(const std::function<void(std::uint32_t, const SynapseData&)>& visit) const;
     // The weight range of every synapse in creation order (static: all floats).
     void weight_bounds(float* lo, float* hi) const;
 

@@ -33,4 +33,37 @@ const float* AdExNeuron::numeric_field(std::string_view key) const {
     return nullptr;
 }
 
+// Checkpoint order: c_m, g_l, e_l, v_t, delta_t, v_peak, v_reset, tau_w, a, b, v, w, last_v.
+void AdExNeuron::save(float* out) const {
+    out[0] = cfg_.c_m;
+    out[1] = cfg_.g_l;
+    out[2] = cfg_.e_l;
+    out[3] = cfg_.v_t;
+    out[4] = cfg_.delta_t;
+    out[5] = cfg_.v_peak;
+    out[6] = cfg_.v_reset;
+    out[7] = cfg_.tau_w;
+    out[8] = cfg_.a;
+    out[9] = cfg_.b;
+    out[10] = v_;
+    out[11] = w_;
+    out[12] = last_v_;
+}
+
+void AdExNeuron::load(const float* in) {
+    cfg_.c_m = in[0];
+    cfg_.g_l = in[1];
+    cfg_.e_l = in[2];
+    cfg_.v_t = in[3];
+    cfg_.delta_t = in[4];
+    cfg_.v_peak = in[5];
+    cfg_.v_reset = in[6];
+    cfg_.tau_w = in[7];
+    cfg_.a = in[8];
+    cfg_.b = in[9];
+    v_ = in[10];
+    w_ = in[11];
+    last_v_ = in[12];
+}
+
 }  // namespace vorn

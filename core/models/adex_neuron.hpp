@@ -54,6 +54,9 @@ class AdExNeuron final : public NeuronModel {
     }
     JsonValue snapshot() const override;
     const float* numeric_field(std::string_view key) const override;
+    std::size_t state_size() const override { return kStateSize; }
+    void save(float* out) const override;
+    void load(const float* in) override;
 
     const AdExConfig& config() const { return cfg_; }
     float w() const { return w_; }
@@ -62,6 +65,7 @@ class AdExNeuron final : public NeuronModel {
     static constexpr float kMaxExponent = 20.0f;
 
   private:
+    static constexpr std::size_t kStateSize = 13;
     Uuid id_;
     float v_;       // mV
     float w_;       // adaptation current

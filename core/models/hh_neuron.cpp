@@ -240,4 +240,46 @@ const float* HhNeuron::numeric_field(std::string_view key) const {
     return nullptr;
 }
 
+// Checkpoint order: the ten config floats, the integrator (0 Euler, 1 RK4),
+// v, m, h, n, v_prev, refractory_left.
+void HhNeuron::save(float* out) const {
+    out[0] = cfg_.c_m;
+    out[1] = cfg_.g_na;
+    out[2] = cfg_.g_k;
+    out[3] = cfg_.g_l;
+    out[4] = cfg_.e_na;
+    out[5] = cfg_.e_k;
+    out[6] = cfg_.e_l;
+    out[7] = cfg_.v_rest;
+    out[8] = cfg_.v_spike_thresh;
+    out[9] = cfg_.refractory_ms;
+    out[10] = cfg_.integrator == Integrator::Rk4 ? 1.0f : 0.0f;
+    out[11] = s_.v;
+    out[12] = s_.m;
+    out[13] = s_.h;
+    out[14] = s_.n;
+    out[15] = v_prev_;
+    out[16] = refractory_left_;
+}
+
+void HhNeuron::load(const float* in) {
+    cfg_.c_m = in[0];
+    cfg_.g_na = in[1];
+    cfg_.g_k = in[2];
+    cfg_.g_l = in[3];
+    cfg_.e_na = in[4];
+    cfg_.e_k = in[5];
+    cfg_.e_l = in[6];
+    cfg_.v_rest = in[7];
+    cfg_.v_spike_thresh = in[8];
+    cfg_.refractory_ms = in[9];
+    cfg_.integrator = in[10] == 1.0f ? Integrator::Rk4 : Integrator::Euler;
+    s_.v = in[11];
+    s_.m = in[12];
+    s_.h = in[13];
+    s_.n = in[14];
+    v_prev_ = in[15];
+    refractory_left_ = in[16];
+}
+
 }  // namespace vorn

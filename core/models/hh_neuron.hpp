@@ -37,6 +37,9 @@ class HhNeuron final : public NeuronModel {
     void reset() override;
     JsonValue snapshot() const override;
     const float* numeric_field(std::string_view key) const override;
+    std::size_t state_size() const override { return kStateSize; }
+    void save(float* out) const override;
+    void load(const float* in) override;
     std::expected<JsonValue, ParamError> set_param(std::string_view key,
                                                    const JsonValue& value) override;
 
@@ -46,6 +49,7 @@ class HhNeuron final : public NeuronModel {
     float refractory_left() const { return refractory_left_; }  // ms
 
   private:
+    static constexpr std::size_t kStateSize = 17;
     Uuid id_;
     HhConfig cfg_;
     HhState s_;

@@ -28,4 +28,27 @@ const float* IzhikevichNeuron::numeric_field(std::string_view key) const {
     return nullptr;
 }
 
+// Checkpoint order: a, b, c, d, v_peak, v, u, last_v.
+void IzhikevichNeuron::save(float* out) const {
+    out[0] = cfg_.a;
+    out[1] = cfg_.b;
+    out[2] = cfg_.c;
+    out[3] = cfg_.d;
+    out[4] = cfg_.v_peak;
+    out[5] = v_;
+    out[6] = u_;
+    out[7] = last_v_;
+}
+
+void IzhikevichNeuron::load(const float* in) {
+    cfg_.a = in[0];
+    cfg_.b = in[1];
+    cfg_.c = in[2];
+    cfg_.d = in[3];
+    cfg_.v_peak = in[4];
+    v_ = in[5];
+    u_ = in[6];
+    last_v_ = in[7];
+}
+
 }  // namespace vorn

@@ -40,12 +40,16 @@ class IzhikevichNeuron final : public NeuronModel {
     }
     JsonValue snapshot() const override;
     const float* numeric_field(std::string_view key) const override;
+    std::size_t state_size() const override { return kStateSize; }
+    void save(float* out) const override;
+    void load(const float* in) override;
 
     const IzhikevichConfig& config() const { return cfg_; }
     float u() const { return u_; }
     float last_v() const { return last_v_; }
 
   private:
+    static constexpr std::size_t kStateSize = 8;
     static constexpr float kStartV = -65.0f;  // mV
 
     Uuid id_;

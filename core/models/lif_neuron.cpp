@@ -104,4 +104,30 @@ const float* LifNeuron::numeric_field(std::string_view key) const {
     return nullptr;
 }
 
+// Checkpoint order: v, v_rest, v_thresh, v_reset, tau_m, refractory_ms, refractory_left, epsc,
+// tau_syn.
+void LifNeuron::save(float* out) const {
+    out[0] = v;
+    out[1] = v_rest;
+    out[2] = v_thresh;
+    out[3] = v_reset;
+    out[4] = tau_m;
+    out[5] = refractory_ms;
+    out[6] = refractory_left;
+    out[7] = epsc;
+    out[8] = tau_syn;
+}
+
+void LifNeuron::load(const float* in) {
+    v = in[0];
+    v_rest = in[1];
+    v_thresh = in[2];
+    v_reset = in[3];
+    tau_m = in[4];
+    refractory_ms = in[5];
+    refractory_left = in[6];
+    epsc = in[7];
+    tau_syn = in[8];
+}
+
 }  // namespace vorn

@@ -20,6 +20,9 @@ class LifNeuron final : public NeuronModel {
     void reset() override;
     JsonValue snapshot() const override;
     const float* numeric_field(std::string_view key) const override;
+    std::size_t state_size() const override { return kStateSize; }
+    void save(float* out) const override;
+    void load(const float* in) override;
     std::expected<JsonValue, ParamError> set_param(std::string_view key,
                                                    const JsonValue& value) override;
 
@@ -57,6 +60,7 @@ class LifNeuron final : public NeuronModel {
     float tau_syn = 5.0f;          // ms
 
   private:
+    static constexpr std::size_t kStateSize = 9;
     Uuid id_;
 };
 

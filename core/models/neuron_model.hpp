@@ -2,6 +2,7 @@
 // NeuronModel: the interface through which the engine and the binding reach
 // every neuron, whatever its model.
 
+#include <cstddef>
 #include <expected>
 #include <string_view>
 
@@ -29,6 +30,13 @@ class NeuronModel {
     // every tick without building params(); nullptr for other keys. The
     // pointer is valid until the engine adds neurons.
     virtual const float* numeric_field(std::string_view key) const = 0;
+
+    // The model's complete state and parameters as state_size() floats in a
+    // fixed order (checkpoints), and back. load() takes any values; callers
+    // check what a model needs (see the models' config validations).
+    virtual std::size_t state_size() const = 0;
+    virtual void save(float* out) const = 0;
+    virtual void load(const float* in) = 0;
     // On success the new snapshot(); on failure the neuron is unchanged.
     virtual std::expected<JsonValue, ParamError> set_param(std::string_view key,
                                                            const JsonValue& value) {

@@ -14,6 +14,12 @@
 namespace vorn {
 namespace {
 
+Uuid testing_id(std::uint8_t n) {
+    Uuid u;
+    u.bytes[15] = n;
+    return u;
+}
+
 bool bits_equal(const JsonValue& a, const JsonValue& b) {
     if (a.kind() != b.kind())
         return false;
@@ -600,7 +606,90 @@ TEST_P(BitIdentity, NoticesADelayOffByOne) {
     EXPECT_TRUE(parted);
 }
 
+// A checkpoint taken mid-run and restored (with another thread count)
+// continues exactly as the engine it came from: every model, every synapse
+// kind, stimulations, modulator pulses, delays with spikes in flight, noise.
+TEST_P(BitIdentity, CheckpointContinuesBitForBit) {
+    delays = true;
+    static_share = 0.2;
+    plastic_share = 0.2;
+    for (std::size_t i = 0; i < 150; ++i)
+        add_neuron(fuzz.fresh_id(), model_config(i));
+    for (std::size_t i = 0; i < node_ids.size(); ++i) {
+        for (std::size_t j = 0; j < node_ids.size(); ++j) {
+            if (fuzz.chance(0.05))
+                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
+        }
+    }
+    random_edges(200);
+    random_noise();
+    random_stimulations(150);
+    set_base_level(0, 0.3f);
+    random_pulses(6);
+    run_and_compare(37, 1.0f);
+    random_synapse_writes(100);  // private traces, changed parameter sets
+    run_and_compare(13, 0.5f);
+    auto saved = engine.save_state();
+    ASSERT_TRUE(saved) << saved.error().message();
+    auto copy = SimEngine::load_state(*saved);
+    ASSERT_TRUE(copy) << copy.error().message();
+    copy->set_threads(GetParam() % 3 + 1);
+    copy->set_min_parallel_work(0.0);
+    EXPECT_EQ(*copy->save_state(), *saved);
+    for (int t = 0; t < 60; ++t) {
+        const float dt = t < 30 ? 0.5f : 1.0f;
+        auto a = engine.tick(dt);
+        auto b = copy->tick(dt);
+        ASSERT_EQ(sorted_ids(a, engine.t_ms()), sorted_ids(b, engine.t_ms())) << "tick " << t;
+    }
+    auto x = engine.all_node_params();
+    auto y = copy->all_node_params();
+    for (std::size_t i = 0; i < x.size(); ++i)
+        ASSERT_TRUE(bits_equal(x[i].second, y[i].second)) << "neuron " << i;
+    auto p = engine.all_synapse_params();
+    auto q = copy->all_synapse_params();
+    for (std::size_t i = 0; i < p.size(); ++i)
+        ASSERT_TRUE(bits_equal(p[i].second, q[i].second)) << "synapse " << i;
+    EXPECT_EQ(engine.modulator_levels(), copy->modulator_levels());
+}
+
 INSTANTIATE_TEST_SUITE_P(Threads, BitIdentity, ::testing::Values(1, 2, 3));
+
+// Documents that are not checkpoints of this version are refused with the
+// state error texts, whatever part is broken.
+TEST(Checkpoint, RefusesForeignNewerAndBrokenDocuments) {
+    SimEngine e;
+    e.add_neuron(testing_id(1), LifConfig{});
+    e.add_neuron(testing_id(2), LifConfig{});
+    e.add_edge(testing_id(3), testing_id(1), testing_id(2), StdpConfig{}, 0.5f);
+    e.tick(1.0f);
+    const std::string good = *e.save_state();
+    ASSERT_TRUE(SimEngine::load_state(good));
+    auto error = [](const std::string& doc) {
+        auto r = SimEngine::load_state(doc);
+        return r ? std::string("accepted") : r.error().message();
+    };
+    std::string tag = good;
+    tag.replace(tag.find("cortex.state"), 12, "cortex.other");
+    EXPECT_EQ(error(tag), "state format tag 'cortex.other' is not 'cortex.state'");
+    std::string newer = good;
+    newer.replace(newer.find("\"version\":1"), 11, "\"version\":9");
+    EXPECT_EQ(error(newer), "state version 9 is not supported (max 1)");
+    EXPECT_EQ(error("{\"format\""),
+              "state JSON parse error: syntax error while parsing object separator - unexpected "
+              "end of input; expected ':' at line 1 column 9");
+    EXPECT_EQ(
+        error(good.substr(0, good.size() - 8)).rfind("state JSON parse error: the payload has", 0),
+        0u);
+    // Every byte of the payload altered in turn never crashes the reader.
+    const std::size_t payload = good.find('\n') + 1;
+    for (std::size_t i = payload; i < good.size(); ++i) {
+        std::string bent = good;
+        bent[i] = static_cast<char>(bent[i] ^ 0xA5);
+        (void)SimEngine::load_state(bent);
+    }
+}
 
 }  // namespace
 }  // namespace vorn
