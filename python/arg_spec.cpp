@@ -13,9 +13,9 @@ std::string MethodSpec::docstring() const {
             out += ", ";
         first = false;
     };
-    if (is_method) {
+    if (binding != Binding::Static) {
         sep();
-        out += "$self";
+        out += binding == Binding::Method ? "$self" : "$type";
     }
     bool star = false;
     for (const ParamSpec& p : params) {
@@ -91,7 +91,12 @@ PyMethodDef method_def(const MethodSpec& spec, FastMethod fn) {
     // Docstrings of the methods made so far (a deque: its strings never move).
     static std::deque<std::string> docs;
     docs.push_back(spec.docstring());
-    return {spec.name, as_fastcall(fn), METH_FASTCALL | METH_KEYWORDS, docs.back().c_str()};
+    int flags = METH_FASTCALL | METH_KEYWORDS;
+    if (spec.binding == MethodSpec::Binding::Class)
+        flags |= METH_CLASS;
+    else if (spec.binding == MethodSpec::Binding::Static)
+        flags |= METH_STATIC;
+    return {spec.name, as_fastcall(fn), flags, docs.back().c_str()};
 }
 
 }  // namespace vorn::py

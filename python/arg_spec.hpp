@@ -22,8 +22,10 @@ struct ParamSpec {
 struct MethodSpec {
     const char* name;
     std::initializer_list<ParamSpec> params;
-    const char* doc;        // the docstring after the signature lines
-    bool is_method = true;  // a "$self" first parameter
+    const char* doc;  // the docstring after the signature lines
+    // What comes first in the text signature: "$self" for methods, "$type"
+    // for class methods, nothing for static methods and functions.
+    enum class Binding { Method, Class, Static } binding = Binding::Method;
 
     // "name($self, a, b=0.5, *, c=None)\n--\n\n" followed by doc.
     std::string docstring() const;

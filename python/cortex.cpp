@@ -321,6 +321,7 @@ constexpr int kVarKw = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef kCortexMethods[] = {
     {"open", as_cfunction(cortex_open), kVarKw | METH_STATIC, kCortexOpenDoc},
+    {"save_state", as_cfunction(cortex_save_state), kVarKw, kCortexSaveStateDoc},
     {"create", as_cfunction(cortex_create), kVarKw | METH_STATIC, kCortexCreateDoc},
     {"node_ids", as_cfunction(cortex_node_ids), METH_NOARGS, "node_ids($self)\n--\n\n"},
     {"list_nodes", as_cfunction(cortex_node_ids), METH_NOARGS, "list_nodes($self)\n--\n\n"},
@@ -382,6 +383,10 @@ PyObject* wrap_handle(Cortex&& handle) {
 }
 
 }  // namespace
+
+PyTypeObject* cortex_type() {
+    return &kCortexType;
+}
 
 int register_cortex(PyObject* module) {
     if (PyType_Ready(&kCortexType) < 0)

@@ -10,4 +10,7 @@ namespace vorn::py {
 // -1 with an exception set.
 int register_cortex(PyObject* module);
 
+// The Cortex type, for instance checks.
+PyTypeObject* cortex_type();
+
 }  // namespace vorn::py

@@ -33,4 +33,13 @@ PyObject* cortex_persist_weights(PyObject* self, PyObject* args, PyObject* kwarg
 PyObject* cortex_persist_weights_raw(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* cortex_load_weights(PyObject* self, PyObject* unused);
 
+// Saving a Sim's state into the folder (sim_state.cpp).
+PyObject* cortex_save_state(PyObject* self, PyObject* args, PyObject* kwargs);
+inline constexpr const char kCortexSaveStateDoc[] =
+    "save_state($self, sim)\n--\n\n"
+    "Write a checkpoint of `sim` into the folder as state/latest.cstate,\n"
+    "atomically. `Sim.from_cortex(cortex, state=True)` resumes from it. The\n"
+    "Sim's neurons and synapses must be the folder's nodes and edges, in\n"
+    "order, else ValueError.";
+
 }  // namespace vorn::py

@@ -21,6 +21,7 @@
 #include "python/sim_doc.hpp"
 #include "python/sim_models.hpp"
 #include "python/sim_object.hpp"
+#include "python/sim_state.hpp"
 #include "python/tick_loop.hpp"
 
 namespace vorn::py {
@@ -411,6 +412,7 @@ std::vector<PyMethodDef> sim_methods() {
         {"modulator_levels", as_cfunction(sim_modulator_levels), METH_NOARGS, kModulatorLevelsDoc},
     };
     add_bulk_methods(t);
+    add_state_methods(t);
     t.push_back({nullptr, nullptr, 0, nullptr});
     return t;
 }
@@ -444,6 +446,25 @@ PyTypeObject kSimType = {
 // clang-format on
 
 }  // namespace
+
+PyTypeObject* sim_type() {
+    return &kSimType;
+}
+
+PyObject* new_sim(PyTypeObject* type, SimEngine engine) {
+    PyObject* empty = PyTuple_New(0);
+    if (empty == nullptr)
+        return nullptr;
+    PyObject* self = sim_new(type, empty, nullptr);
+    Py_DECREF(empty);
+    if (self == nullptr)
+        return nullptr;
+    SimObject* sim = as_sim(self);
+    const std::size_t threads = sim->engine.threads();
+    sim->engine = std::move(engine);
+    sim->engine.set_threads(threads);
+    return self;
+}
 
 int register_sim(PyObject* module) {
     static std::vector<PyMethodDef> methods = sim_methods();

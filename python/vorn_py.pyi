@@ -1,5 +1,6 @@
 """Spiking-neural-network simulator and network store with a C++ core."""
 
+import os
 from collections.abc import Callable, Sequence
 from typing import Any, Final, SupportsFloat, SupportsIndex, TypeAlias
 
@@ -98,6 +99,11 @@ class Sim:
         *,
         progress: bool | Callable[[int, int], object] = False,
     ) -> int: ...
+    @classmethod
+    def from_cortex(cls, cortex: Cortex, *, weights: bool = True, state: bool = False) -> Sim: ...
+    def save_state(self, path: str | os.PathLike[str]) -> None: ...
+    @classmethod
+    def load_state(cls, path: str | os.PathLike[str]) -> Sim: ...
     @property
     def t_ms(self) -> float:
         """Current simulated time, in ms."""
@@ -140,6 +146,7 @@ class Cortex:
 
     @staticmethod
     def open(root: str) -> Cortex: ...
+    def save_state(self, sim: Sim) -> None: ...
     @staticmethod
     def create(
         root: str,

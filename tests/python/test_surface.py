@@ -145,6 +145,11 @@ SIGNATURES = {
                           "A StateMonitor sampling the numeric parameter `key`"),
     "Sim.advance": ("($self, dt_ms, n_steps, *, progress=False)",
                     "Run `n_steps` ticks of `dt_ms` like `run`"),
+    "Sim.from_cortex": ("($type, cortex, *, weights=True, state=False)",
+                        "A new Sim running the network of an open `cortex`."),
+    "Sim.save_state": ("($self, path)", "Write a checkpoint of the whole simulation"),
+    "Sim.load_state": ("($type, path)", "A new Sim rebuilt whole from a checkpoint file"),
+    "Cortex.save_state": ("($self, sim)", "Write a checkpoint of `sim` into the folder"),
     "Sim.set_modulator_base": ("($self, channel, level)", "Set the base level of modulator"),
     "Sim.add_modulator_pulse": ("($self, channel, amount, tau_ms)", "Add a pulse of `amount`"),
     "Sim.modulator_levels": ("($self)", "The four channel levels used by the most recent tick"),
@@ -193,8 +198,10 @@ def test_text_signature_and_docstring(qualname):
     fn = getattr({"Sim": Sim, "Cortex": Cortex, "seeds": seeds}[owner], name)
     signature, doc = SIGNATURES[qualname]
     assert fn.__text_signature__ == signature
-    # The interpreter reads it: self comes back positional-only.
-    assert str(inspect.signature(fn)).replace("'", '"') == signature.replace("$self", "self, /")
+    # The interpreter reads it: self comes back positional-only, and a class
+    # method is bound to its class.
+    assert str(inspect.signature(fn)).replace("'", '"') == signature.replace(
+        "$self", "self, /").replace("$type, ", "")
     if doc is None:
         assert fn.__doc__ is None
     else:
@@ -239,7 +246,9 @@ def test_installed_stub_matches_the_module():
                 params.append("*")
                 params += [a.arg if d is None else f"{a.arg}={ast.unparse(d)}"
                            for a, d in zip(node.args.kwonlyargs, node.args.kw_defaults)]
-            if "staticmethod" not in kinds[node.name]:
+            if "classmethod" in kinds[node.name]:
+                params[0] = "$type"
+            elif "staticmethod" not in kinds[node.name]:
                 params[0] = "$self"
             stubbed[node.name] = "(" + ", ".join(params) + ")"
         assert stubbed == {q.split(".")[1]: sig.replace('"', "'") for q, (sig, _) in

@@ -1,0 +1,177 @@
+// Between folders, files and simulations: Sim.from_cortex, checkpoints to a
+// file (Sim.save_state, Sim.load_state) and into a folder
+// (Cortex.save_state).
+#include "python/sim_state.hpp"
+
+#include <string>
+
+#include "core/store/build_engine.hpp"
+#include "python/arg_spec.hpp"
+#include "python/args.hpp"
+#include "python/cortex.hpp"
+#include "python/cortex_object.hpp"
+#include "python/errors.hpp"
+#include "python/sim.hpp"
+#include "python/sim_object.hpp"
+
+namespace vorn::py {
+namespace {
+
+PyObject* raise_build_error(const BuildError& e) {
+    if (const CortexError* store = e.store_error())
+        return raise_error(*store);
+    return raise_value_error(e.message());
+}
+
+// A path argument: str or os.PathLike, as the file system's bytes.
+bool arg_path(PyObject* obj, const char* name, std::string& out) {
+    PyObject* bytes = nullptr;
+    if (!PyUnicode_FSConverter(obj, &bytes))
+        return argument_error(name);
+    out.assign(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+    Py_DECREF(bytes);
+    return true;
+}
+
+// A bool argument: True or False only.
+bool arg_bool(PyObject* obj, const char* name, bool& out) {
+    if (obj == nullptr)
+        return true;
+    if (!PyBool_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "expected bool, got %T", obj);
+        return argument_error(name);
+    }
+    out = obj == Py_True;
+    return true;
+}
+
+std::expected<void, CortexError> write_state(const SimEngine& engine, const std::string& path) {
+    auto bytes = engine.save_state();
+    if (!bytes)
+        return std::unexpected(CortexError(bytes.error()));
+    return write_state_file(path, *bytes);
+}
+
+const MethodSpec kFromCortex{
+    "from_cortex",
+    {{"cortex"}, {"weights", "True", true}, {"state", "False", true}},
+    "A new Sim running the network of an open `cortex`. Nodes come in\n"
+    "topology order with their kind (\"lif\"; \"izhikevich\" and \"adex\" with a\n"
+    "complete config; \"hh\" with its config or the metadata's hh_config),\n"
+    "then their init_state written key by key; edges in topology order with\n"
+    "their kind (\"stdp\", \"plastic-synapse\", \"static\"), config, init_weight\n"
+    "and delay_ms. With `weights`, the weights file replaces initial weights.\n"
+    "With `state`, the folder's saved state (`Cortex.save_state`) is resumed\n"
+    "instead. Anything the simulator cannot take raises ValueError naming the\n"
+    "node or edge; no half-built Sim is returned.",
+    MethodSpec::Binding::Class};
+
+PyObject* sim_from_cortex(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+    PyObject* a[3];
+    if (!bind_args(kFromCortex, args, nargs, kwnames, a))
+        return nullptr;
+    if (!PyObject_TypeCheck(a[0], cortex_type())) {
+        PyErr_Format(PyExc_TypeError, "expected Cortex, got %T", a[0]);
+        argument_error("cortex");
+        return nullptr;
+    }
+    BuildOptions options;
+    if (!arg_bool(a[1], "weights", options.weights) || !arg_bool(a[2], "state", options.state))
+        return nullptr;
+    CortexObject* cortex = as_cortex(a[0]);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    auto engine = build_engine(cortex->handle, options);
+    if (!engine)
+        return raise_build_error(engine.error());
+    return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(*engine));
+}
+
+const MethodSpec kSaveState{"save_state",
+                            {{"path"}},
+                            "Write a checkpoint of the whole simulation (network, state, inputs,\n"
+                            "spikes in flight) to the file `path`, atomically. `Sim.load_state`\n"
+                            "rebuilds it; continuing gives the same results as never stopping.\n"
+                            "Monitors and the thread count are not saved."};
+
+PyObject* sim_save_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    PyObject* a[1];
+    if (!bind_args(kSaveState, args, nargs, kwnames, a))
+        return nullptr;
+    SimObject* sim = as_sim(self);
+    auto guard = borrow_shared(sim->borrow);
+    if (!guard)
+        return nullptr;
+    std::string path;
+    if (!arg_path(a[0], "path", path))
+        return nullptr;
+    auto ok = write_state(sim->engine, path);
+    if (!ok)
+        return raise_error(ok.error());
+    Py_RETURN_NONE;
+}
+
+const MethodSpec kLoadState{
+    "load_state",
+    {{"path"}},
+    "A new Sim rebuilt whole from a checkpoint file written by `save_state`.\n"
+    "A file of another format or a newer version, or broken content, raises\n"
+    "ValueError.",
+    MethodSpec::Binding::Class};
+
+PyObject* sim_load_state(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    PyObject* a[1];
+    if (!bind_args(kLoadState, args, nargs, kwnames, a))
+        return nullptr;
+    std::string path;
+    if (!arg_path(a[0], "path", path))
+        return nullptr;
+    auto bytes = read_state_file(path);
+    if (!bytes)
+        return raise_error(bytes.error());
+    auto engine = SimEngine::load_state(*bytes);
+    if (!engine)
+        return raise_error(CortexError(engine.error()));
+    return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(*engine));
+}
+
+}  // namespace
+
+void add_state_methods(std::vector<PyMethodDef>& table) {
+    table.push_back(method_def(kFromCortex, sim_from_cortex));
+    table.push_back(method_def(kSaveState, sim_save_state));
+    table.push_back(method_def(kLoadState, sim_load_state));
+}
+
+PyObject* cortex_save_state(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* const kw[] = {"sim", nullptr};
+    PyObject* sim_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:save_state", const_cast<char**>(kw),
+                                     &sim_arg))
+        return nullptr;
+    if (!PyObject_TypeCheck(sim_arg, sim_type())) {
+        PyErr_Format(PyExc_TypeError, "expected Sim, got %T", sim_arg);
+        argument_error("sim");
+        return nullptr;
+    }
+    CortexObject* cortex = as_cortex(self);
+    auto guard = borrow_shared(cortex->borrow);
+    if (!guard)
+        return nullptr;
+    SimObject* sim = as_sim(sim_arg);
+    auto sim_guard = borrow_shared(sim->borrow);
+    if (!sim_guard)
+        return nullptr;
+    if (auto match = check_state_matches(cortex->handle, sim->engine); !match)
+        return raise_build_error(match.error());
+    auto ok = write_state(sim->engine, state_file_path(cortex->handle));
+    if (!ok)
+        return raise_error(ok.error());
+    Py_RETURN_NONE;
+}
+
+}  // namespace vorn::py
