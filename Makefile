@@ -2,6 +2,7 @@
 #   make demo           install the module into .venv and run examples/quickstart.py
 #   make test           C++ unit tests and Python tests
 #   make test-sanitize  the same under AddressSanitizer + UndefinedBehaviorSanitizer
+#   make test-tsan      the parallel tick under ThreadSanitizer
 #   make bench          Release build, every benchmark, one key=value line per figure
 
 JOBS ?= 2
@@ -21,7 +22,7 @@ ASAN_CONFIG := -C build-dir=build/py-asan/{wheel_tag} -C cmake.build-type=RelWit
 SANITIZER_PRELOAD = $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)
 
 .PHONY: all demo test test-cpp test-python test-sanitize test-cpp-sanitize \
-	test-python-sanitize python-install python-install-asan bench format \
+	test-python-sanitize test-tsan python-install python-install-asan bench format \
 	deps-build deps-test
 
 all: test
@@ -39,6 +40,12 @@ demo: python-install
 test: test-cpp test-python
 
 test-sanitize: test-cpp-sanitize test-python-sanitize
+
+# The ticks shared by worker threads, under ThreadSanitizer.
+test-tsan: deps-test
+	$(CMAKE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_TSAN=ON -DVORN_BUILD_BENCH=OFF
+	$(CMAKE) --build build/tsan --target test_engine -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/cpp/test_engine --gtest_filter='Parallel*'
 
 test-cpp: deps-test
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_BUILD_BENCH=OFF

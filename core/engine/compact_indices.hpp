@@ -34,6 +34,10 @@ class CompactIndices {
         else
             n32_[i] = v;
     }
+    // The entries as an array of their width (only the one of narrow()).
+    const std::uint16_t* data16() const { return n16_.data(); }
+    const std::uint32_t* data32() const { return n32_.data(); }
+
     // Asks for the cache lines of entries [i, i + count).
     void prefetch(std::size_t i, std::size_t count) const {
         const char* p = narrow_ ? reinterpret_cast<const char*>(n16_.data() + i)

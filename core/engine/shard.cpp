@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/engine/stdp_kernels.hpp"
 #include "core/engine/stdp_synapse.hpp"
 #include "core/models/decay.hpp"
 
@@ -131,12 +132,17 @@ void Shard::plasticity(const ShardTick& t) {
     privates.advance(dt, t.spiked);
     if (!plastic.empty())
         update_plastic(t);
+    const bool fuse = ring.find(t.tick + 1) == nullptr && delay_ticks(max_delay, dt) == 1;
+    if (uniform == Uniform::Stdp && all_direct && fuse) {
+        uniform_stdp_tick(t);
+        last_fused = true;
+        return;
+    }
     if (uniform == Uniform::Stdp) {
         potentiate<Uniform::Stdp>(t);
     } else if (uniform == Uniform::None) {
         potentiate<Uniform::None>(t);
     }
-    const bool fuse = ring.find(t.tick + 1) == nullptr && delay_ticks(max_delay, dt) == 1;
     if (fuse) {
         std::fill(pending.begin(), pending.end(), 0.0f);
         indirect_.clear();
@@ -160,6 +166,38 @@ void Shard::plasticity(const ShardTick& t) {
         sum_indirect();
     } else {
         recompute_pending(t.tick + 1, nullptr, 0, *t.params);
+    }
+}
+
+// All synapses STDP with one parameter set and shared traces, every post
+// direct, delivery next tick: the raw-array kernels.
+void Shard::uniform_stdp_tick(const ShardTick& t) {
+    const StdpParams p = t.params->stdp[word::index(uniform_word)];
+    const SharedTraces& traces = *t.traces;
+    const std::uint32_t* first = std::lower_bound(t.spikes, t.spikes + t.n_spikes, begin);
+    const std::uint32_t* last = std::lower_bound(first, t.spikes + t.n_spikes, end);
+    if (first != last) {
+        if (in_pre.narrow()) {
+            kernels::potentiate(first, last, begin, in_begin.data(), in_position.data(),
+                                in_pre.data16(), weight.data(), t.spiked, traces.values(),
+                                traces.decayed_values(), p);
+        } else {
+            kernels::potentiate(first, last, begin, in_begin.data(), in_position.data(),
+                                in_pre.data32(), weight.data(), t.spiked, traces.values(),
+                                traces.decayed_values(), p);
+        }
+    }
+    std::fill(pending.begin(), pending.end(), 0.0f);
+    const std::uint8_t* spiked_local = t.spiked + begin;
+    const float* decayed_local = traces.decayed_values() + begin;
+    if (post.narrow()) {
+        kernels::depress_and_deliver(t.spikes, t.spikes + t.n_spikes, row_begin.data(),
+                                     weight.data(), post.data16(), spiked_local, decayed_local, p,
+                                     pending.data());
+    } else {
+        kernels::depress_and_deliver(t.spikes, t.spikes + t.n_spikes, row_begin.data(),
+                                     weight.data(), post.data32(), spiked_local, decayed_local, p,
+                                     pending.data());
     }
 }
 

@@ -140,6 +140,7 @@ class Shard {
     // pre neurons, so walking spiking pres in order sums its input in
     // creation order. Other posts sum through a sort.
     std::vector<std::uint8_t> direct;
+    bool all_direct = true;
 
     PrivateTraces privates;
     BigVector<std::uint32_t> pre_private;   // per position when any is private
@@ -165,6 +166,7 @@ class Shard {
     template <Uniform kMode, bool kFuse>
     void depress_and_emit(const ShardTick& t);
     void update_plastic(const ShardTick& t);
+    void uniform_stdp_tick(const ShardTick& t);
     void schedule(std::uint32_t pre, const ShardTick& t);
     void deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver(std::uint32_t position, float value) {

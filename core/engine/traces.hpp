@@ -32,6 +32,7 @@ class SharedTraces {
     float value(std::uint32_t neuron) const { return value_[neuron]; }
     float decayed(std::uint32_t neuron) const { return decayed_[neuron]; }
     const float* values() const { return value_.data(); }
+    const float* decayed_values() const { return decayed_.data(); }
 
     // One tick for neurons [begin, end): decay, then add 1 where spiked[n].
     void advance(std::uint32_t begin, std::uint32_t end, float dt_ms, const std::uint8_t* spiked);
