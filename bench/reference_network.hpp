@@ -5,6 +5,7 @@
 // (pre, post) order), weights uniform in [0.4, 0.6], g_syn 1, and a constant
 // stimulation per neuron from [0, 30].
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -39,13 +40,17 @@ inline Uuid id_from(std::uint64_t hi, std::uint64_t lo) {
     return u;
 }
 
-inline void build_reference_network(SimEngine& engine, std::uint64_t n = kReferenceNeurons) {
+// with_delays: each synapse's delay a whole number of ms drawn uniformly
+// from 1 to 20, else 1 ms.
+inline void build_reference_network(SimEngine& engine, std::uint64_t n = kReferenceNeurons,
+                                    bool with_delays = false) {
     for (std::uint64_t i = 0; i < n; ++i) {
         engine.add_neuron(id_from(0, i + 1), LifConfig{});
     }
     std::vector<std::int64_t> pre;
     std::vector<std::int64_t> post;
     std::vector<double> weight;
+    std::vector<double> delay;
     for (std::uint64_t i = 0; i < n; ++i) {
         for (std::uint64_t j = 0; j < n; ++j) {
             if (j == i || !(unit(i * n + j) < 0.01))
@@ -53,12 +58,13 @@ inline void build_reference_network(SimEngine& engine, std::uint64_t n = kRefere
             pre.push_back(static_cast<std::int64_t>(i));
             post.push_back(static_cast<std::int64_t>(j));
             weight.push_back(static_cast<float>(0.4 + 0.2 * unit(n * n + i * n + j)));
+            delay.push_back(with_delays ? 1.0 + std::floor(20.0 * unit(3 * n * n + i * n + j))
+                                        : 1.0);
         }
     }
     StdpConfig config;
     config.g_syn = 1.0f;
-    const double delay = 1.0;
-    (void)engine.add_edges({pre, post, weight, {&delay, 1}, false, true, config});
+    (void)engine.add_edges({pre, post, weight, delay, false, false, config});
     for (std::uint64_t i = 0; i < n; ++i) {
         engine.stimulate(id_from(0, i + 1), static_cast<float>(30.0 * unit(2 * n * n + i)), 1e9f);
     }

@@ -132,25 +132,32 @@ void Shard::plasticity(const ShardTick& t) {
     privates.advance(dt, t.spiked);
     if (!plastic.empty())
         update_plastic(t);
-    const bool fuse = ring.find(t.tick + 1) == nullptr && delay_ticks(max_delay, dt) == 1;
-    if (uniform == Uniform::Stdp && all_direct && fuse) {
-        uniform_stdp_tick(t);
-        last_fused = true;
-        return;
-    }
     if (uniform == Uniform::Stdp) {
-        potentiate<Uniform::Stdp>(t);
+        uniform_potentiate(t);
     } else if (uniform == Uniform::None) {
         potentiate<Uniform::None>(t);
     }
+    // Delivery on the next tick, straight from this walk, when every delay
+    // is one tick and nothing else arrives then; else through the schedule.
+    const bool fuse = ring.find(t.tick + 1) == nullptr && delay_ticks(max_delay, dt) == 1;
+    last_fused = fuse;
     if (fuse) {
         std::fill(pending.begin(), pending.end(), 0.0f);
+        if (uniform == Uniform::Stdp && all_direct) {
+            uniform_depress(t, true);
+            return;
+        }
         indirect_.clear();
     }
     switch (uniform) {
         case Uniform::Stdp:
-            fuse ? depress_and_emit<Uniform::Stdp, true>(t)
-                 : depress_and_emit<Uniform::Stdp, false>(t);
+            if (fuse) {
+                depress_and_emit<Uniform::Stdp, true>(t);
+            } else {
+                uniform_depress(t, false);
+                for (std::size_t i = 0; i < t.n_spikes; ++i)
+                    schedule(t.spikes[i], t);
+            }
             break;
         case Uniform::Static:
             fuse ? depress_and_emit<Uniform::Static, true>(t)
@@ -161,7 +168,6 @@ void Shard::plasticity(const ShardTick& t) {
                  : depress_and_emit<Uniform::None, false>(t);
             break;
     }
-    last_fused = fuse;
     if (fuse) {
         sum_indirect();
     } else {
@@ -169,36 +175,47 @@ void Shard::plasticity(const ShardTick& t) {
     }
 }
 
-// All synapses STDP with one parameter set and shared traces, every post
-// direct, delivery next tick: the raw-array kernels.
-void Shard::uniform_stdp_tick(const ShardTick& t) {
-    const StdpParams p = t.params->stdp[word::index(uniform_word)];
-    const SharedTraces& traces = *t.traces;
+// Potentiation when every synapse is STDP with one parameter set and shared
+// traces: the raw-array kernel.
+void Shard::uniform_potentiate(const ShardTick& t) {
     const std::uint32_t* first = std::lower_bound(t.spikes, t.spikes + t.n_spikes, begin);
     const std::uint32_t* last = std::lower_bound(first, t.spikes + t.n_spikes, end);
-    if (first != last) {
-        if (in_pre.narrow()) {
-            kernels::potentiate(first, last, begin, in_begin.data(), in_position.data(),
-                                in_pre.data16(), weight.data(), t.spiked, traces.values(),
-                                traces.decayed_values(), p);
-        } else {
-            kernels::potentiate(first, last, begin, in_begin.data(), in_position.data(),
-                                in_pre.data32(), weight.data(), t.spiked, traces.values(),
-                                traces.decayed_values(), p);
-        }
-    }
-    std::fill(pending.begin(), pending.end(), 0.0f);
-    const std::uint8_t* spiked_local = t.spiked + begin;
-    const float* decayed_local = traces.decayed_values() + begin;
-    if (post.narrow()) {
-        kernels::depress_and_deliver(t.spikes, t.spikes + t.n_spikes, row_begin.data(),
-                                     weight.data(), post.data16(), spiked_local, decayed_local, p,
-                                     pending.data());
+    if (first == last)
+        return;
+    const StdpParams p = t.params->stdp[word::index(uniform_word)];
+    const SharedTraces& traces = *t.traces;
+    if (in_pre.narrow()) {
+        kernels::potentiate(first, last, begin, in_begin.data(), in_position.data(),
+                            in_pre.data16(), weight.data(), t.spiked, traces.values(),
+                            traces.decayed_values(), p);
     } else {
-        kernels::depress_and_deliver(t.spikes, t.spikes + t.n_spikes, row_begin.data(),
-                                     weight.data(), post.data32(), spiked_local, decayed_local, p,
-                                     pending.data());
+        kernels::potentiate(first, last, begin, in_begin.data(), in_position.data(),
+                            in_pre.data32(), weight.data(), t.spiked, traces.values(),
+                            traces.decayed_values(), p);
     }
+}
+
+// Depression in the same case, delivering into pending too when deliver is
+// set (every post direct).
+void Shard::uniform_depress(const ShardTick& t, bool deliver) {
+    const StdpParams p = t.params->stdp[word::index(uniform_word)];
+    const std::uint8_t* spiked_local = t.spiked + begin;
+    const float* decayed_local = t.traces->decayed_values() + begin;
+    const std::uint32_t* first = t.spikes;
+    const std::uint32_t* last = t.spikes + t.n_spikes;
+    auto run = [&](const auto* post_ix) {
+        if (deliver) {
+            kernels::depress_and_deliver(first, last, row_begin.data(), weight.data(), post_ix,
+                                         spiked_local, decayed_local, p, pending.data());
+        } else {
+            kernels::depress(first, last, row_begin.data(), weight.data(), post_ix, spiked_local,
+                             decayed_local, p);
+        }
+    };
+    if (post.narrow())
+        run(post.data16());
+    else
+        run(post.data32());
 }
 
 void Shard::update_plastic(const ShardTick& t) {
@@ -385,8 +402,25 @@ void Shard::recompute_pending(std::uint64_t tick, const std::uint32_t* last_spik
 void Shard::deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p) {
     if (arrivals.empty())
         return;
-    std::vector<Arrival> scratch;
-    sort_by_pre(arrivals, scratch);
+    sort_by_pre(arrivals, arrivals_scratch_);
+    if (words.empty() && all_direct) {
+        // One gain for all, every post direct: ranges through the kernel.
+        ranges_.clear();
+        for (const Arrival& a : arrivals) {
+            if (a.group == Arrival::kWholeRow)
+                ranges_.push_back({row_begin[a.pre], row_begin[a.pre + 1]});
+            else
+                ranges_.push_back({group_begin(a.pre, a.group), group_end[a.group]});
+        }
+        const float gain = gain_at(ranges_[0].from, p);
+        if (post.narrow())
+            kernels::deliver(ranges_.data(), ranges_.data() + ranges_.size(), weight.data(),
+                             post.data16(), gain, pending.data());
+        else
+            kernels::deliver(ranges_.data(), ranges_.data() + ranges_.size(), weight.data(),
+                             post.data32(), gain, pending.data());
+        return;
+    }
     for (const Arrival& a : arrivals) {
         std::uint32_t from = row_begin[a.pre];
         std::uint32_t to = row_begin[a.pre + 1];

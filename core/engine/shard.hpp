@@ -22,6 +22,7 @@
 #include "core/engine/plastic_config_table.hpp"
 #include "core/engine/plastic_synapse.hpp"
 #include "core/engine/spike_history.hpp"
+#include "core/engine/stdp_kernels.hpp"
 #include "core/engine/synapse_word.hpp"
 #include "core/engine/traces.hpp"
 #include "core/models/step_context.hpp"
@@ -166,7 +167,8 @@ class Shard {
     template <Uniform kMode, bool kFuse>
     void depress_and_emit(const ShardTick& t);
     void update_plastic(const ShardTick& t);
-    void uniform_stdp_tick(const ShardTick& t);
+    void uniform_potentiate(const ShardTick& t);
+    void uniform_depress(const ShardTick& t, bool deliver);
     void schedule(std::uint32_t pre, const ShardTick& t);
     void deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver(std::uint32_t position, float value) {
@@ -186,6 +188,8 @@ class Shard {
     std::vector<Link> links_;  // per tick: the STDP synapses of spiking posts
     std::vector<Contribution> indirect_;
     std::vector<Arrival> arrivals_;
+    std::vector<Arrival> arrivals_scratch_;
+    std::vector<kernels::Range> ranges_;
     std::vector<PlasticDecays> decays_;
 };
 

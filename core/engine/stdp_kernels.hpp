@@ -93,4 +93,47 @@ void depress_and_deliver(const std::uint32_t* spikes, const std::uint32_t* spike
     }
 }
 
+// Depression only, for spikes whose delivery is scheduled for later.
+template <class PostIx>
+void depress(const std::uint32_t* spikes, const std::uint32_t* spikes_end,
+             const std::uint32_t* row_begin, float* __restrict weight, const PostIx* post,
+             const std::uint8_t* spiked_local, const float* decayed_local, const StdpParams p) {
+    for (const std::uint32_t* s = spikes; s != spikes_end; ++s) {
+        if (s + kRowsAhead < spikes_end) {
+            const std::uint32_t next = s[kRowsAhead];
+            const std::uint32_t from = row_begin[next];
+            prefetch_lines(weight + from, row_begin[next + 1] - from);
+            prefetch_lines(post + from, row_begin[next + 1] - from);
+        }
+        const std::uint32_t last = row_begin[*s + 1];
+        for (std::uint32_t pos = row_begin[*s]; pos < last; ++pos) {
+            const std::uint32_t local = post[pos];
+            const float w = weight[pos];
+            const float depressed =
+                clamp_weight(w - p.a_minus * decayed_local[local], p.w_min, p.w_max);
+            weight[pos] = spiked_local[local] ? w : depressed;
+        }
+    }
+}
+
+// The current of positions [from, to) into pending of their (direct) posts,
+// one range after the other: the ranges come sorted by pre neuron.
+struct Range {
+    std::uint32_t from;
+    std::uint32_t to;
+};
+template <class PostIx>
+void deliver(const Range* ranges, const Range* ranges_end, const float* weight, const PostIx* post,
+             float gain, float* __restrict pending) {
+    for (const Range* r = ranges; r != ranges_end; ++r) {
+        if (r + kRowsAhead < ranges_end) {
+            const Range& next = r[kRowsAhead];
+            prefetch_lines(weight + next.from, next.to - next.from);
+            prefetch_lines(post + next.from, next.to - next.from);
+        }
+        for (std::uint32_t pos = r->from; pos < r->to; ++pos)
+            pending[post[pos]] += weight[pos] * gain;
+    }
+}
+
 }  // namespace vorn::kernels

@@ -343,8 +343,8 @@ void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
             }
         }
         sh.direct.assign(direct.begin() + sh.begin, direct.begin() + sh.end);
-        sh.all_direct = std::all_of(sh.direct.begin(), sh.direct.end(),
-                                    [](std::uint8_t d) { return d != 0; });
+        sh.all_direct =
+            std::all_of(sh.direct.begin(), sh.direct.end(), [](std::uint8_t d) { return d != 0; });
         sh.pending.assign(local_n, 0.0f);
     }
 

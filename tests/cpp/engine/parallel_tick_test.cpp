@@ -22,8 +22,9 @@ void build(SimEngine& e) {
     std::mt19937_64 rng(7);
     const std::size_t n = 600;
     for (std::size_t i = 0; i < n; ++i) {
-        const NeuronConfig c = i % 9 == 4 ? NeuronConfig{IzhikevichConfig{0.02f, 0.2f, -65.0f, 8.0f, 30.0f}}
-                                          : NeuronConfig{LifConfig{}};
+        const NeuronConfig c =
+            i % 9 == 4 ? NeuronConfig{IzhikevichConfig{0.02f, 0.2f, -65.0f, 8.0f, 30.0f}}
+                       : NeuronConfig{LifConfig{}};
         e.add_neuron(id_of(i), c);
     }
     std::vector<std::int64_t> pre, post;
