@@ -41,9 +41,12 @@ void SimEngine::Impl::tick(float dt_ms) {
     };
     each_shard(neurons_phase);
 
-    spikes.clear();
+    std::vector<std::uint32_t>& mine = exchange ? local_spikes : spikes;
+    mine.clear();
     for (const std::vector<std::uint32_t>& part : shard_spikes)
-        spikes.insert(spikes.end(), part.begin(), part.end());
+        mine.insert(mine.end(), part.begin(), part.end());
+    if (exchange)
+        share_spikes(dt_ms);
     history.push(ticks, dt_ms, spikes);
     history.trim(ticks, max_delay);
 
@@ -54,6 +57,23 @@ void SimEngine::Impl::tick(float dt_ms) {
 
     if (!recorders.empty())
         recorders.record(t_ms, spikes, neurons);
+}
+
+// Every rank's spikes, and the spike flags and shared traces of the
+// neurons other ranks hold (plasticity here needs their pre traces).
+void SimEngine::Impl::share_spikes(float dt_ms) {
+    exchange->all_spikes(local_spikes, spikes);
+    for (std::uint32_t n : remote_spiked)
+        spiked[n] = 0;
+    remote_spiked.clear();
+    for (std::uint32_t n : spikes) {
+        if (!holds(n)) {
+            spiked[n] = 1;
+            remote_spiked.push_back(n);
+        }
+    }
+    traces.advance(0, mine_begin, dt_ms, spiked.data());
+    traces.advance(mine_end, static_cast<std::uint32_t>(neurons.size()), dt_ms, spiked.data());
 }
 
 JsonValue SimEngine::Impl::synapse_params(std::uint32_t slot) const {
@@ -189,10 +209,11 @@ void SimEngine::add_neuron(const Uuid& id, const NeuronConfig& config) {
 
 std::expected<std::vector<Uuid>, EngineError> SimEngine::add_neurons(std::size_t count,
                                                                      const NeuronConfig& config) {
-    std::vector<Uuid> ids(count);
-    if (auto ok = Uuid::random_v4_many(ids.data(), count); !ok)
-        return std::unexpected(EngineError::random_source(ok.error()));
     Impl& m = *impl_;
+    auto minted = m.mint_ids(count);
+    if (!minted)
+        return std::unexpected(minted.error());
+    std::vector<Uuid>& ids = *minted;
     m.reserve_neurons(count, config);
     for (const Uuid& id : ids)
         m.neurons.add(id, config);
@@ -207,8 +228,15 @@ void SimEngine::add_edge(const Uuid& edge_id, const Uuid& pre, const Uuid& post,
     Impl& m = *impl_;
     auto pre_index = m.neurons.find(pre);
     auto post_index = m.neurons.find(post);
-    if (pre_index && post_index && m.synapses.connected(*pre_index, *post_index))
-        return;
+    if (pre_index && post_index) {
+        // Another rank may hold the pair's synapse: ask them all.
+        std::vector<std::uint8_t> held{
+            static_cast<std::uint8_t>(m.synapses.committed_has(*pre_index, *post_index))};
+        if (m.exchange)
+            m.exchange->any(held);
+        if (held[0] || m.synapses.tail_has_pair(*pre_index, *post_index))
+            return;
+    }
     // Room first, so that running out of memory changes nothing.
     m.reserve_neurons(2, LifConfig{});
     m.synapses.reserve(1);
@@ -251,9 +279,53 @@ void SimEngine::set_threads(std::size_t threads) {
     threads = std::clamp<std::size_t>(threads, 1, 1024);
     if (threads == impl_->n_threads)
         return;
-    impl_->pool = threads > 1 ? std::make_unique<WorkerPool>(threads) : nullptr;
+    if (impl_->pool && impl_->pool->owner() != getpid())
+        (void)impl_->pool.release();  // a forked child cannot join its parent's workers
+    impl_->pool.reset();
     impl_->n_threads = threads;
     impl_->synapses.invalidate();
+}
+
+void SimEngine::set_exchange(std::shared_ptr<Exchange> exchange) {
+    impl_->exchange = std::move(exchange);
+    impl_->synapses.invalidate();
+}
+
+int SimEngine::rank() const {
+    return impl_->exchange ? impl_->exchange->rank() : 0;
+}
+
+int SimEngine::ranks() const {
+    return impl_->exchange ? impl_->exchange->size() : 1;
+}
+
+bool SimEngine::holds_node(std::uint32_t index) const {
+    if (!impl_->exchange)
+        return true;
+    impl_->ensure_layout();
+    return impl_->holds(index);
+}
+
+bool SimEngine::holds_synapse(std::size_t slot) const {
+    if (!impl_->exchange)
+        return true;
+    impl_->ensure_layout();
+    return impl_->synapses.is_local(static_cast<std::uint32_t>(slot));
+}
+
+std::size_t SimEngine::node_rank(std::uint32_t index) const {
+    if (!impl_->exchange)
+        return 0;
+    impl_->ensure_layout();
+    return impl_->synapses.rank_of(index);
+}
+
+std::optional<std::size_t> SimEngine::synapse_slot(const Uuid& edge_id) const {
+    return impl_->synapses.find(edge_id);
+}
+
+std::expected<std::vector<Uuid>, EngineError> SimEngine::mint_ids(std::size_t count) {
+    return impl_->mint_ids(count);
 }
 
 void SimEngine::set_min_parallel_work(double work) {
@@ -368,7 +440,8 @@ std::vector<std::pair<Uuid, JsonValue>> SimEngine::all_node_params() const {
     std::vector<std::pair<Uuid, JsonValue>> out;
     out.reserve(impl_->neurons.size());
     for (std::uint32_t n = 0; n < impl_->neurons.size(); ++n) {
-        out.emplace_back(impl_->neurons.id(n), impl_->neurons.model(n).params());
+        if (holds_node(n))
+            out.emplace_back(impl_->neurons.id(n), impl_->neurons.model(n).params());
     }
     return out;
 }
@@ -377,7 +450,8 @@ std::vector<std::pair<Uuid, JsonValue>> SimEngine::all_synapse_params() const {
     std::vector<std::pair<Uuid, JsonValue>> out;
     out.reserve(impl_->synapses.size());
     for (std::uint32_t s = 0; s < impl_->synapses.size(); ++s) {
-        out.emplace_back(impl_->synapses.id(s), impl_->synapse_params(s));
+        if (holds_synapse(s))
+            out.emplace_back(impl_->synapses.id(s), impl_->synapse_params(s));
     }
     return out;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/engine/engine_error.hpp"
+#include "core/engine/exchange.hpp"
 #include "core/engine/recording.hpp"
 #include "core/engine/synapse_config.hpp"
 #include "core/format/event_error.hpp"
@@ -95,6 +96,24 @@ class SimEngine {
     // do not depend on it.
     void set_threads(std::size_t threads);
     std::size_t threads() const;
+    // A distributed run: this engine becomes one rank of exchange's
+    // processes, which all make the same calls (see Exchange). Each rank
+    // then holds and steps only its range of neurons and the synapses onto
+    // them; ids, counts and listing orders stay global.
+    void set_exchange(std::shared_ptr<Exchange> exchange);
+    int rank() const;
+    int ranks() const;
+    // Whether this rank holds a neuron (by index) or a synapse (by slot):
+    // always when alone; reads of the others answer elsewhere.
+    bool holds_node(std::uint32_t index) const;
+    bool holds_synapse(std::size_t slot) const;
+    // The rank holding a neuron.
+    std::size_t node_rank(std::uint32_t index) const;
+    // The first slot with this edge id.
+    std::optional<std::size_t> synapse_slot(const Uuid& edge_id) const;
+    // Fresh version-4 ids (rank 0's draws, the same on every rank).
+    std::expected<std::vector<Uuid>, EngineError> mint_ids(std::size_t count);
+
     // Below this much work per tick (about one unit per synapse) the shards
     // run one after the other on the calling thread, since waking workers
     // would cost more than they save. 0 always uses the workers.
@@ -137,7 +156,8 @@ class SimEngine {
     std::expected<JsonValue, ParamError> set_synapse_param(const Uuid& edge_id,
                                                            std::string_view key,
                                                            const JsonValue& value);
-    // Every neuron in insertion order / every synapse in creation order.
+    // Every neuron in insertion order / every synapse in creation order
+    // (those this rank holds).
     std::vector<std::pair<Uuid, JsonValue>> all_node_params() const;
     std::vector<std::pair<Uuid, JsonValue>> all_synapse_params() const;
 

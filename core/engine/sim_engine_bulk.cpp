@@ -104,9 +104,17 @@ std::expected<std::size_t, EngineError> SimEngine::add_edges(const EdgeBatch& b)
         }
     }
 
-    BigVector<Uuid> ids(count);
-    if (auto ok = Uuid::random_v4_many(ids.data(), count); !ok)
-        return std::unexpected(EngineError::random_source(ok.error()));
+    auto minted = m.mint_ids(count);
+    if (!minted)
+        return std::unexpected(minted.error());
+    const std::vector<Uuid>& ids = *minted;
+    // Pairs that some rank's committed synapses hold already.
+    std::vector<std::uint8_t> held(count, 0);
+    for (std::size_t i = 0; i < count; ++i)
+        held[i] = m.synapses.committed_has(static_cast<std::uint32_t>(b.pre[i]),
+                                           static_cast<std::uint32_t>(b.post[i]));
+    if (m.exchange)
+        m.exchange->any(held);
 
     // Room for everything first: after this, nothing below can fail.
     m.synapses.reserve(count);
@@ -131,7 +139,7 @@ std::expected<std::size_t, EngineError> SimEngine::add_edges(const EdgeBatch& b)
     for (std::size_t i = 0; i < count; ++i) {
         const auto pre = static_cast<std::uint32_t>(b.pre[i]);
         const auto post = static_cast<std::uint32_t>(b.post[i]);
-        if (pre == post)
+        if (pre == post || held[i])
             continue;
         SynapseData d = proto;
         d.pre = pre;
@@ -244,7 +252,7 @@ std::expected<void, EngineError> SimEngine::set_delays(std::span<const float> de
             return std::unexpected(d.error());
         checked[i] = *d;
     }
-    m.synapses.set_delays(checked.data(), m.neurons.size(), m.n_threads, m.neuron_costs());
+    m.synapses.set_delays(checked.data(), m.neurons.size(), m.plan(), m.neuron_costs());
     m.after_rebuild();
     return {};
 }

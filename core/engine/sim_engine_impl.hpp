@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <expected>
 #include <memory>
 #include <vector>
 
+#include "core/engine/exchange.hpp"
 #include "core/engine/modulators.hpp"
 #include "core/engine/neuron_store.hpp"
 #include "core/engine/poisson_inputs.hpp"
@@ -57,6 +60,13 @@ struct SimEngine::Impl {
     float max_delay = 1.0f;     // ms, the longest delay of any synapse
     std::size_t n_threads = 1;
     std::unique_ptr<WorkerPool> pool;
+    // Other processes of a distributed run, if any, and the neurons this
+    // process holds (all of them when alone).
+    std::shared_ptr<Exchange> exchange;
+    std::uint32_t mine_begin = 0;
+    std::uint32_t mine_end = 0;
+    std::vector<std::uint32_t> local_spikes;   // this rank's, before the exchange
+    std::vector<std::uint32_t> remote_spiked;  // other ranks' neurons flagged in spiked
     double work = 0.0;  // rough work per tick, for choosing threads
     double min_parallel_work = engine_detail::kParallelWork;
 
@@ -110,6 +120,8 @@ struct SimEngine::Impl {
         for (std::uint32_t n = 0; n < neurons.size(); ++n)
             work += neurons.step_cost(n);
         shard_spikes.resize(shards.size());
+        mine_begin = shards.empty() ? 0 : shards.front().begin;
+        mine_end = shards.empty() ? 0 : shards.back().end;
         pending_valid = false;
         words_dirty = false;
 #ifdef __GLIBC__
@@ -118,9 +130,33 @@ struct SimEngine::Impl {
         malloc_trim(0);
 #endif
     }
+    ShardPlan plan() const {
+        if (!exchange)
+            return {1, 0, n_threads};
+        return {static_cast<std::size_t>(exchange->size()),
+                static_cast<std::size_t>(exchange->rank()), n_threads};
+    }
+    bool holds(std::uint32_t neuron) const { return neuron >= mine_begin && neuron < mine_end; }
+    // Fresh ids: rank 0's draws from the random source, the same on every rank.
+    std::expected<std::vector<Uuid>, EngineError> mint_ids(std::size_t count) {
+        std::vector<Uuid> ids(count);
+        if (!exchange || exchange->rank() == 0) {
+            if (auto ok = Uuid::random_v4_many(ids.data(), count); !ok)
+                return std::unexpected(EngineError::random_source(ok.error()));
+        }
+        if (exchange) {
+            std::string bytes(reinterpret_cast<const char*>(ids.data()), count * sizeof(Uuid));
+            exchange->broadcast(bytes);
+            if (bytes.size() != count * sizeof(Uuid))
+                return std::unexpected(EngineError::random_source(
+                    "could not retrieve random bytes for uuid: rank 0 failed"));
+            std::memcpy(static_cast<void*>(ids.data()), bytes.data(), bytes.size());
+        }
+        return ids;
+    }
     void ensure_layout() {
         if (synapses.needs_commit()) {
-            synapses.commit(neurons.size(), n_threads, neuron_costs());
+            synapses.commit(neurons.size(), plan(), neuron_costs());
             after_rebuild();
         }
         if (words_dirty) {
@@ -134,7 +170,14 @@ struct SimEngine::Impl {
     template <class Job>
     void each_shard(Job& job) {
         const std::size_t n = synapses.shards().size();
-        if (pool && n > 1 && work >= min_parallel_work) {
+        if (n_threads > 1 && n > 1 && work >= min_parallel_work) {
+            // Made on first use; after a fork the child has no workers, so
+            // it makes its own (the parent's pool is let go, not joined).
+            if (!pool || pool->owner() != getpid()) {
+                if (pool)
+                    (void)pool.release();
+                pool = std::make_unique<WorkerPool>(n_threads);
+            }
             pool->run(n, job);
         } else {
             for (std::size_t s = 0; s < n; ++s)
@@ -143,6 +186,7 @@ struct SimEngine::Impl {
     }
 
     void tick(float dt_ms);
+    void share_spikes(float dt_ms);
 
     // ---- synapse records as models ----------------------------------------
     JsonValue synapse_params(std::uint32_t slot) const;

@@ -68,7 +68,6 @@ SynapseData SynapseStore::from_record(const Record& r, const BigVector<Extra>& e
 
 void SynapseStore::visit_all(
     const std::function<void(std::uint32_t, const SynapseData&)>& visit) const {
-    std::uint32_t next = 0;
     auto store = [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos, float delay) {
         SynapseData d;
         d.pre = pre;
@@ -85,7 +84,8 @@ void SynapseStore::visit_all(
             d.plastic_config = e.config;
             d.plastic_state = e.state;
         }
-        visit(canonical_ ? next++ : sh.slots[pos], d);
+        visit(sh.slots.empty() ? sh.canon_base[pre] + (pos - sh.row_begin[pre]) : sh.slots[pos],
+              d);
     };
     auto walk_row = [&](const Shard& sh, std::uint32_t pre) {
         if (sh.row_group.empty()) {
@@ -132,48 +132,75 @@ void SynapseStore::collect(BigVector<Record>& records, BigVector<Extra>& extras)
     tail_extras_.clear();
 }
 
-void SynapseStore::commit(std::size_t n_neurons, std::size_t n_shards,
+void SynapseStore::commit(std::size_t n_neurons, const ShardPlan& plan,
                           const std::vector<float>& cost) {
     if (!needs_commit())
         return;
     BigVector<Record> records;
     BigVector<Extra> extras;
     collect(records, extras);
-    build(records, extras, n_neurons, n_shards, cost);
+    build(records, extras, n_neurons, plan, cost);
 }
 
-void SynapseStore::set_delays(const float* in, std::size_t n_neurons, std::size_t n_shards,
+void SynapseStore::set_delays(const float* in, std::size_t n_neurons, const ShardPlan& plan,
                               const std::vector<float>& cost) {
     BigVector<Record> records;
     BigVector<Extra> extras;
     collect(records, extras);
     for (std::size_t i = 0; i < records.size(); ++i)
         records[i].delay = in[i];
-    build(records, extras, n_neurons, n_shards, cost);
+    build(records, extras, n_neurons, plan, cost);
 }
 
 void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
-                         std::size_t n_neurons, std::size_t n_shards,
+                         std::size_t n_neurons, const ShardPlan& plan,
                          const std::vector<float>& cost) {
     const auto n = static_cast<std::uint32_t>(n_neurons);
     const std::size_t count = records.size();
-    n_shards = std::clamp<std::size_t>(n_shards, 1, std::max<std::size_t>(n, 1));
-    n_shards = std::min<std::size_t>(n_shards, 0xffff);
 
-    // Shards of about equal work: each neuron's own cost plus its synapses.
+    // Ranks, then this rank's shards, of about equal work: each neuron's own
+    // cost plus the synapses onto it. Every rank computes the same ranges.
     std::vector<double> load(n, 0.0);
     for (std::uint32_t i = 0; i < n; ++i)
         load[i] = 1.0 + (i < cost.size() ? cost[i] : 0.0f);
-    for (const Record& r : records)
-        load[r.post] += 1.0;
-    const std::vector<std::uint32_t> bounds = split(load, n_shards);
+    bool holes = false;
+    for (const Record& r : records) {
+        if (r.pre == kHole)
+            holes = true;
+        else
+            load[r.post] += 1.0;
+    }
+    std::vector<std::uint32_t> rank_bounds;
+    if (holes && rank_bounds_.size() == plan.ranks + 1) {
+        // A rebuild on one rank of many: synapses cannot move between ranks,
+        // so the ranges stay, and new neurons join the last rank.
+        rank_bounds = rank_bounds_;
+        rank_bounds.back() = n;
+    } else {
+        const std::size_t ranks =
+            std::clamp<std::size_t>(plan.ranks, 1, std::max<std::size_t>(n, 1));
+        rank_bounds = split(load, ranks);
+        rank_bounds.resize(plan.ranks + 1, n);  // more ranks than neurons: the last hold none
+    }
+    const std::uint32_t mine_begin = rank_bounds[plan.rank];
+    const std::uint32_t mine_end = rank_bounds[plan.rank + 1];
+    const std::vector<double> local_load(load.begin() + mine_begin, load.begin() + mine_end);
     std::vector<double>().swap(load);
-    std::vector<std::uint16_t> shard_of_neuron(n);
+    std::size_t n_shards = std::clamp<std::size_t>(
+        plan.threads, 1, std::max<std::size_t>(mine_end - mine_begin, 1));
+    n_shards = std::min<std::size_t>(n_shards, 0xfffe);
+    std::vector<std::uint32_t> bounds = split(local_load, n_shards);
+    for (std::uint32_t& b : bounds)
+        b += mine_begin;
+    constexpr std::uint16_t kRemote = 0xffff;
+    std::vector<std::uint16_t> shard_of_neuron(n, kRemote);
     for (std::size_t s = 0; s < n_shards; ++s)
         std::fill(shard_of_neuron.begin() + bounds[s], shard_of_neuron.begin() + bounds[s + 1],
                   static_cast<std::uint16_t>(s));
 
-    // Per shard, a counting sort by pre in creation order: order[pos] = slot.
+    // Per local shard, a counting sort by pre in creation order: order[pos]
+    // = slot. Per pre, the slot of its first synapse (slot_base) and how
+    // many of its synapses go to ranks before this one (before).
     std::vector<Shard> shards(n_shards);
     std::vector<BigVector<std::uint32_t>> order(n_shards);
     for (std::size_t s = 0; s < n_shards; ++s) {
@@ -181,8 +208,20 @@ void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
         shards[s].end = bounds[s + 1];
         shards[s].row_begin.assign(n + 1, 0);
     }
-    for (const Record& r : records)
-        ++shards[shard_of_neuron[r.post]].row_begin[r.pre + 1];
+    std::vector<std::uint32_t> slot_base(n + 1, 0);
+    std::vector<std::uint32_t> before(n, 0);
+    for (const Record& r : records) {
+        if (r.pre == kHole)
+            continue;
+        ++slot_base[r.pre + 1];
+        const std::uint16_t s = shard_of_neuron[r.post];
+        if (s != kRemote)
+            ++shards[s].row_begin[r.pre + 1];
+        else if (r.post < mine_begin)
+            ++before[r.pre];
+    }
+    for (std::uint32_t i = 0; i < n; ++i)
+        slot_base[i + 1] += slot_base[i];
     for (std::size_t s = 0; s < n_shards; ++s) {
         std::vector<std::uint32_t>& rb = shards[s].row_begin;
         for (std::uint32_t i = 0; i < n; ++i)
@@ -195,25 +234,27 @@ void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
             cursor[s].assign(shards[s].row_begin.begin(), shards[s].row_begin.end() - 1);
         for (std::uint32_t slot = 0; slot < count; ++slot) {
             const Record& r = records[slot];
-            const std::size_t s = shard_of_neuron[r.post];
-            order[s][cursor[s][r.pre]++] = slot;
+            if (r.pre == kHole)
+                continue;
+            const std::uint16_t s = shard_of_neuron[r.post];
+            if (s != kRemote)
+                order[s][cursor[s][r.pre]++] = slot;
         }
     }
 
-    // Creation order is canonical when it visits pre neurons in order, and
-    // each pre's synapses shard by shard in row order (as when synapses are
-    // made sorted by pre and post with one delay per pre).
-    bool canonical = true;
-    {
-        std::uint32_t expect = 0;
-        for (std::uint32_t pre = 0; pre < n && canonical; ++pre) {
-            for (std::size_t s = 0; s < n_shards && canonical; ++s) {
-                const std::vector<std::uint32_t>& rb = shards[s].row_begin;
-                for (std::uint32_t pos = rb[pre]; pos < rb[pre + 1]; ++pos) {
-                    if (order[s][pos] != expect++) {
-                        canonical = false;
-                        break;
-                    }
+    // Creation order is canonical (for this rank's synapses) when each
+    // row's slots follow on from the pre's first slot, the synapses of
+    // earlier ranks and earlier shards, as when synapses are made sorted by
+    // pre and post with one delay per pre.
+    bool canonical = !holes;
+    for (std::uint32_t pre = 0; pre < n && canonical; ++pre) {
+        std::uint32_t expect = slot_base[pre] + before[pre];
+        for (std::size_t s = 0; s < n_shards && canonical; ++s) {
+            const std::vector<std::uint32_t>& rb = shards[s].row_begin;
+            for (std::uint32_t pos = rb[pre]; pos < rb[pre + 1]; ++pos) {
+                if (order[s][pos] != expect++) {
+                    canonical = false;
+                    break;
                 }
             }
         }
@@ -259,6 +300,8 @@ void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
     {
         std::vector<std::uint32_t> last_pre(n, kNone);
         for (const Record& r : records) {
+            if (r.pre == kHole)
+                continue;
             if (last_pre[r.post] != kNone && r.pre < last_pre[r.post])
                 direct[r.post] = 0;
             last_pre[r.post] = r.pre;
@@ -351,17 +394,16 @@ void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
     // Slot bookkeeping.
     slot_base_.clear();
     if (canonical) {
-        slot_base_.assign(n + 1, 0);
         for (std::uint32_t pre = 0; pre < n; ++pre) {
-            std::uint32_t base = slot_base_[pre];
+            std::uint32_t base = slot_base[pre] + before[pre];
             for (Shard& sh : shards) {
                 if (sh.canon_base.empty())
                     sh.canon_base.assign(n, 0);
                 sh.canon_base[pre] = base;
                 base += sh.row_begin[pre + 1] - sh.row_begin[pre];
             }
-            slot_base_[pre + 1] = base;
         }
+        slot_base_.swap(slot_base);
     } else {
         for (std::size_t s = 0; s < n_shards; ++s)
             shards[s].slots.swap(order[s]);
@@ -369,6 +411,7 @@ void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
     BigVector<Record>().swap(records);
     BigVector<Extra>().swap(extras);
     shards_.swap(shards);
+    rank_bounds_.swap(rank_bounds);
     canonical_ = canonical;
     committed_ = static_cast<std::uint32_t>(count);
     BigVector<std::uint64_t>().swap(position_of_slot_);

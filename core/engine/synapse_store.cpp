@@ -32,6 +32,14 @@ bool same_bits(float a, float b) {
 // ---- adding --------------------------------------------------------------
 
 bool SynapseStore::connected(std::uint32_t pre, std::uint32_t post) const {
+    return committed_has(pre, post) || tail_has(pair_key(pre, post));
+}
+
+bool SynapseStore::tail_has_pair(std::uint32_t pre, std::uint32_t post) const {
+    return tail_has(pair_key(pre, post));
+}
+
+bool SynapseStore::committed_has(std::uint32_t pre, std::uint32_t post) const {
     if (committed_ > 0 && !shards_.empty()) {
         const std::size_t s = shard_of(post);
         if (s < shards_.size()) {
@@ -45,7 +53,7 @@ bool SynapseStore::connected(std::uint32_t pre, std::uint32_t post) const {
             }
         }
     }
-    return tail_has(pair_key(pre, post));
+    return false;
 }
 
 bool SynapseStore::tail_has(std::uint64_t key) const {
@@ -193,14 +201,26 @@ SynapseStore::Place SynapseStore::place_of(std::uint32_t slot) const {
         const Shard& sh = shards_[s];
         const std::uint32_t base = sh.canon_base[pre];
         const std::uint32_t len = sh.row_begin[pre + 1] - sh.row_begin[pre];
-        if (slot < base + len)
+        if (slot >= base && slot < base + len)
             return {s, sh.row_begin[pre] + (slot - base)};
     }
-    return {0, 0};  // unreachable for slots below committed_
+    return {kElsewhere, 0};
+}
+
+bool SynapseStore::is_local(std::uint32_t slot) const {
+    return slot >= committed_ || place_of(slot).shard != kElsewhere;
+}
+
+std::size_t SynapseStore::rank_of(std::uint32_t n) const {
+    if (rank_bounds_.size() < 2)
+        return 0;
+    auto it = std::upper_bound(rank_bounds_.begin(), rank_bounds_.end(), n);
+    return std::min<std::size_t>(static_cast<std::size_t>(it - rank_bounds_.begin()) - 1,
+                                 rank_bounds_.size() - 2);
 }
 
 void SynapseStore::build_position_index() const {
-    BigVector<std::uint64_t> index(committed_);
+    BigVector<std::uint64_t> index(committed_, std::uint64_t{kElsewhere} << 32);
     for (std::uint32_t s = 0; s < shards_.size(); ++s) {
         const Shard& sh = shards_[s];
         for (std::uint32_t pos = 0; pos < sh.size(); ++pos)
@@ -328,7 +348,13 @@ std::optional<std::uint32_t> SynapseStore::find(const Uuid& id) {
     return index_.find(ids_.data(), id);
 }
 
-// Visits every committed position in creation order: visit(shard, pre, position).
+// The creation slot of a position of pre's row.
+static std::uint32_t slot_at(const Shard& sh, std::uint32_t pre, std::uint32_t pos) {
+    return sh.slots.empty() ? sh.canon_base[pre] + (pos - sh.row_begin[pre]) : sh.slots[pos];
+}
+
+// Visits every committed position of this rank: visit(shard, pre, position),
+// in creation order when it is canonical.
 template <class Visit>
 static void for_each_committed(const std::vector<Shard>& shards, bool canonical, Visit visit) {
     if (shards.empty())
@@ -351,29 +377,29 @@ static void for_each_committed(const std::vector<Shard>& shards, bool canonical,
     }
 }
 
+// Synapses of other ranks read as NaN.
 void SynapseStore::weights(float* out) const {
-    std::uint32_t next = 0;
-    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t, std::uint32_t pos) {
-        out[canonical_ ? next++ : sh.slots[pos]] = sh.weight[pos];
+    std::fill(out, out + committed_, std::numeric_limits<float>::quiet_NaN());
+    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos) {
+        out[slot_at(sh, pre, pos)] = sh.weight[pos];
     });
     for (std::size_t i = 0; i < tail_.size(); ++i)
         out[committed_ + i] = tail_[i].weight;
 }
 
 void SynapseStore::delays(float* out) const {
-    std::uint32_t next = 0;
-    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t, std::uint32_t pos) {
-        out[canonical_ ? next++ : sh.slots[pos]] = sh.delay_of(pos);
+    std::fill(out, out + committed_, std::numeric_limits<float>::quiet_NaN());
+    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos) {
+        out[slot_at(sh, pre, pos)] = sh.delay_of(pos);
     });
     for (std::size_t i = 0; i < tail_.size(); ++i)
         out[committed_ + i] = tail_[i].delay;
 }
 
 void SynapseStore::endpoints(std::uint32_t* pre, std::uint32_t* post) const {
-    std::uint32_t next = 0;
     for_each_committed(shards_, canonical_,
                        [&](const Shard& sh, std::uint32_t p, std::uint32_t pos) {
-                           const std::uint32_t slot = canonical_ ? next++ : sh.slots[pos];
+                           const std::uint32_t slot = slot_at(sh, p, pos);
                            pre[slot] = p;
                            post[slot] = sh.begin + sh.post[pos];
                        });
@@ -403,12 +429,13 @@ void SynapseStore::weight_bounds(float* lo, float* hi) const {
         lo[slot] = c.w_min;
         hi[slot] = c.w_max;
     };
-    std::uint32_t next = 0;
-    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t, std::uint32_t pos) {
+    std::fill(lo, lo + committed_, std::numeric_limits<float>::quiet_NaN());
+    std::fill(hi, hi + committed_, std::numeric_limits<float>::quiet_NaN());
+    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos) {
         const std::uint32_t w = sh.word_at(pos);
         const std::uint32_t config =
             word::kind(w) == SynapseKind::Plastic ? sh.plastic[word::index(w)].config : 0;
-        bounds(w, config, canonical_ ? next++ : sh.slots[pos]);
+        bounds(w, config, slot_at(sh, pre, pos));
     });
     for (std::size_t i = 0; i < tail_.size(); ++i) {
         const Record& r = tail_[i];
@@ -418,9 +445,8 @@ void SynapseStore::weight_bounds(float* lo, float* hi) const {
 }
 
 void SynapseStore::set_weights(const float* in) {
-    std::uint32_t next = 0;
-    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t, std::uint32_t pos) {
-        const_cast<Shard&>(sh).weight[pos] = in[canonical_ ? next++ : sh.slots[pos]];
+    for_each_committed(shards_, canonical_, [&](const Shard& sh, std::uint32_t pre, std::uint32_t pos) {
+        const_cast<Shard&>(sh).weight[pos] = in[slot_at(sh, pre, pos)];
     });
     for (std::size_t i = 0; i < tail_.size(); ++i)
         tail_[i].weight = in[committed_ + i];

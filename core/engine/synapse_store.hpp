@@ -31,6 +31,15 @@ struct SynapseData {
     PlasticState plastic_state{};       // when plastic (its weight unused)
 };
 
+// How the neurons are split: into ranks (processes, each holding a
+// contiguous range of neurons and the synapses onto them), and this rank's
+// range into threads shards.
+struct ShardPlan {
+    std::size_t ranks = 1;
+    std::size_t rank = 0;
+    std::size_t threads = 1;
+};
+
 class SynapseStore {
   public:
     std::size_t size() const { return ids_.size(); }
@@ -76,7 +85,7 @@ class SynapseStore {
     // New weights for every synapse, in creation order.
     void set_weights(const float* in);
     // New delays for every synapse; rebuilds the layout as commit does.
-    void set_delays(const float* in, std::size_t n_neurons, std::size_t shards,
+    void set_delays(const float* in, std::size_t n_neurons, const ShardPlan& plan,
                     const std::vector<float>& cost);
     // The first slot with this id (an index built on first use).
     std::optional<std::uint32_t> find(const Uuid& id);
@@ -93,13 +102,22 @@ class SynapseStore {
     // or the shard count changed.
     void invalidate() { layout_valid_ = false; }
     bool needs_commit() const { return !layout_valid_ || !tail_.empty(); }
-    // Builds the layout for n_neurons neurons in `shards` shards, balancing
-    // neuron cost (cost[n]) plus synapses onto each neuron.
-    void commit(std::size_t n_neurons, std::size_t shards, const std::vector<float>& cost);
+    // Builds the layout of this rank's shards for n_neurons neurons,
+    // balancing neuron cost (cost[n]) plus the synapses onto each neuron.
+    // Synapses onto other ranks' neurons are dropped (their ids stay).
+    void commit(std::size_t n_neurons, const ShardPlan& plan, const std::vector<float>& cost);
     std::vector<Shard>& shards() { return shards_; }
     const std::vector<Shard>& shards() const { return shards_; }
-    // The shard holding post neuron n.
+    // The local shard holding post neuron n, or shards().size().
     std::size_t shard_of(std::uint32_t n) const;
+    // The rank holding neuron n (0 before the first commit).
+    std::size_t rank_of(std::uint32_t n) const;
+    // Whether a slot's synapse is held here: in the tail, or in a local shard.
+    bool is_local(std::uint32_t slot) const;
+    // True when this rank's committed synapses hold the pair (not the tail).
+    bool committed_has(std::uint32_t pre, std::uint32_t post) const;
+    // True when the tail holds the pair.
+    bool tail_has_pair(std::uint32_t pre, std::uint32_t post) const;
 
   private:
     struct Record {
@@ -117,12 +135,14 @@ class SynapseStore {
         PlasticState plastic_state;
     };
     static constexpr std::uint32_t kNoExtra = 0xffffffffu;
+    static constexpr std::uint32_t kHole = 0xffffffffu;  // pre of a record not held here
 
     struct Place {
         std::uint32_t shard;
         std::uint32_t position;
     };
-    // Where a committed slot lives.
+    static constexpr std::uint32_t kElsewhere = 0xffffffffu;
+    // Where a committed slot lives; shard kElsewhere for another rank's.
     Place place_of(std::uint32_t slot) const;
     void build_position_index() const;
     static bool needs_extra(std::uint32_t word) {
@@ -134,12 +154,13 @@ class SynapseStore {
     SynapseData from_record(const Record& r, const BigVector<Extra>& extras) const;
     void collect(BigVector<Record>& records, BigVector<Extra>& extras);
     void build(BigVector<Record>& records, BigVector<Extra>& extras, std::size_t n_neurons,
-               std::size_t n_shards, const std::vector<float>& cost);
+               const ShardPlan& plan, const std::vector<float>& cost);
     void release_pair_set();
 
     BigVector<Uuid> ids_;
     SynapseParams params_;
     std::vector<Shard> shards_;
+    std::vector<std::uint32_t> rank_bounds_;  // rank r holds neurons [rank_bounds_[r], [r + 1])
     bool layout_valid_ = true;
     std::uint32_t committed_ = 0;  // slots [0, committed_) are in the layout
     BigVector<Record> tail_;       // slots [committed_, size())
@@ -153,10 +174,12 @@ class SynapseStore {
     bool tail_has(std::uint64_t key) const;
     void insert_pair(std::uint64_t key);
     void grow_pairs(std::size_t count);
-    // Canonical creation order: slot of the first synapse of each pre.
+    // Canonical creation order: slot of the first synapse of each pre (all
+    // ranks' synapses counted).
     std::vector<std::uint32_t> slot_base_;
     bool canonical_ = true;
-    // Otherwise, built on first use: shard << 32 | position per slot.
+    // Otherwise, built on first use: shard << 32 | position per slot
+    // (kElsewhere << 32 for other ranks' synapses).
     mutable BigVector<std::uint64_t> position_of_slot_;
     EdgeIndex index_;
 };

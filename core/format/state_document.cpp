@@ -159,6 +159,8 @@ std::expected<StateReader, StateError> StateReader::open(std::string_view bytes)
     const JsonValue* version = h.find("version");
     if (version == nullptr || version->kind() != JsonValue::Kind::UInt)
         return std::unexpected(state_content_error("missing field `version`"));
+    if (version->as_u64() == 0)
+        return std::unexpected(state_content_error("version 0 is not a state version"));
     if (version->as_u64() > kStateVersion) {
         const auto found =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(version->as_u64(), 0xffffffffu));

@@ -1,6 +1,6 @@
 #include "core/store/build_engine.hpp"
 
-#include <map>
+#include <optional>
 
 #include "core/engine/synapse_config_json.hpp"
 #include "core/models/neuron_config_json.hpp"
@@ -93,16 +93,19 @@ std::expected<void, BuildError> apply_weights(const Cortex& cortex, SimEngine& e
         return std::unexpected(BuildError(records.error()));
     if (records->empty())
         return {};
-    // Slots by edge id; a topology's edge ids are unique.
-    std::map<Uuid, std::uint32_t> slot;
-    for (std::uint32_t s = 0; s < engine.n_synapses(); ++s)
-        slot.emplace(engine.synapse_id(s), s);
+    // Records usually come in edge order (as a Sim's weights are written);
+    // others are found through the engine's index of edge ids.
     std::vector<float> weights = engine.weights();
-    for (const WeightRecord& r : *records) {
-        auto it = slot.find(r.id);
-        if (it == slot.end())
+    for (std::size_t i = 0; i < records->size(); ++i) {
+        const WeightRecord& r = (*records)[i];
+        std::optional<std::size_t> slot;
+        if (i < engine.n_synapses() && engine.synapse_id(i) == r.id)
+            slot = i;
+        else
+            slot = engine.synapse_slot(r.id);
+        if (!slot)
             return std::unexpected(BuildError::unknown_weight(r.id));
-        weights[it->second] = r.weight;
+        weights[*slot] = r.weight;
     }
     auto ok = engine.set_weights(weights);
     if (!ok)
