@@ -77,6 +77,8 @@ bench: python-install
 	$(CMAKE) --build build/release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
 	$(PY) bench/run_tick.py
+	$(PY) bench/experiments.py
+	$(PY) bench/workflow.py
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

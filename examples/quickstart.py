@@ -49,12 +49,10 @@ def create_network(path: str) -> None:
 
 
 def build_sim(cortex: vorn_py.Cortex) -> tuple[vorn_py.Sim, list[str]]:
-    sim = vorn_py.Sim()
-    nodes = [node_id for node_id, _label, _kind in cortex.nodes()]
-    for node_id in nodes:
-        sim.add_neuron(node_id)
-    for edge_id, pre, post, init_weight, _delay_ms, _kind in cortex.edges():
-        sim.add_edge(pre, post, weight=init_weight, edge_id=edge_id)
+    # The folder's nodes and edges with their ids, kinds, initial weights and
+    # delays, in topology order.
+    sim = vorn_py.Sim.from_cortex(cortex)
+    nodes = sim.list_nodes()
     for node_id in nodes[:N_INPUTS]:
         sim.stimulate(node_id, current=INPUT_CURRENT, duration_ms=DURATION_MS + 1)
     return sim, nodes
