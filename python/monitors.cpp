@@ -241,4 +241,16 @@ PyObject* new_state_monitor(std::shared_ptr<StateRecord> record, PyObject* node_
     return self;
 }
 
+std::shared_ptr<SpikeRecord> spike_record_of(PyObject* obj) {
+    if (!PyObject_TypeCheck(obj, &kSpikeMonitorType))
+        return nullptr;
+    return reinterpret_cast<SpikeMonitorObject*>(obj)->record;
+}
+
+std::shared_ptr<StateRecord> state_record_of(PyObject* obj) {
+    if (!PyObject_TypeCheck(obj, &kStateMonitorType))
+        return nullptr;
+    return reinterpret_cast<StateMonitorObject*>(obj)->record;
+}
+
 }  // namespace vorn::py

@@ -21,4 +21,8 @@ int register_monitors(PyObject* module);
 PyObject* new_spike_monitor(std::shared_ptr<SpikeRecord> record);
 PyObject* new_state_monitor(std::shared_ptr<StateRecord> record, PyObject* node_ids);
 
+// The record behind a monitor object, or null when obj is not one of that type.
+std::shared_ptr<SpikeRecord> spike_record_of(PyObject* obj);
+std::shared_ptr<StateRecord> state_record_of(PyObject* obj);
+
 }  // namespace vorn::py

@@ -18,6 +18,7 @@
 #include "python/results.hpp"
 #include "python/sim_args.hpp"
 #include "python/sim_bulk.hpp"
+#include "python/sim_dist.hpp"
 #include "python/sim_doc.hpp"
 #include "python/sim_models.hpp"
 #include "python/sim_object.hpp"
@@ -78,7 +79,7 @@ PyObject* sim_add_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!parse_uuid(*node_text, "node_id", id))
             return nullptr;
     } else {
-        auto fresh = mint_id();
+        auto fresh = mint_id(sim->engine);
         if (!fresh)
             return nullptr;
         id = *fresh;
@@ -117,7 +118,7 @@ PyObject* sim_add_edge(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!parse_uuid(*edge_text, "edge_id", edge_id))
             return nullptr;
     } else {
-        auto fresh = mint_id();
+        auto fresh = mint_id(sim->engine);
         if (!fresh)
             return nullptr;
         edge_id = *fresh;
@@ -262,9 +263,9 @@ PyObject* sim_list_synapses(PyObject* self, PyObject*) {
 
 // Shared body of get_node_params / get_synapse_params: `what` names the kind
 // of object in the "{what} {id} not in sim" message.
-template <typename Lookup>
+template <typename Lookup, typename Elsewhere>
 PyObject* get_params(PyObject* self, PyObject* args, PyObject* kwargs, const char* format,
-                     const char* arg_name, const char* what, Lookup lookup) {
+                     const char* arg_name, const char* what, Lookup lookup, Elsewhere elsewhere) {
     const char* const kw[] = {arg_name, nullptr};
     PyObject* id_arg = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, kw, &id_arg))
@@ -277,6 +278,8 @@ PyObject* get_params(PyObject* self, PyObject* args, PyObject* kwargs, const cha
     Uuid id;
     if (!arg_text(id_arg, arg_name, text) || !parse_uuid(text, arg_name, id))
         return nullptr;
+    if (std::optional<std::string> why = elsewhere(sim->engine, id))
+        return raise_value_error(*why);
     std::optional<JsonValue> params = lookup(sim->engine, id);
     if (!params)
         return raise_value_error(std::string(what) + " " + std::string(text) + " not in sim");
@@ -285,12 +288,14 @@ PyObject* get_params(PyObject* self, PyObject* args, PyObject* kwargs, const cha
 
 PyObject* sim_get_node_params(PyObject* self, PyObject* args, PyObject* kwargs) {
     return get_params(self, args, kwargs, "O:get_node_params", "node_id", "node",
-                      [](const SimEngine& e, const Uuid& id) { return e.node_params(id); });
+                      [](const SimEngine& e, const Uuid& id) { return e.node_params(id); },
+                      held_elsewhere_node);
 }
 
 PyObject* sim_get_synapse_params(PyObject* self, PyObject* args, PyObject* kwargs) {
     return get_params(self, args, kwargs, "O:get_synapse_params", "edge_id", "synapse",
-                      [](const SimEngine& e, const Uuid& id) { return e.synapse_params(id); });
+                      [](const SimEngine& e, const Uuid& id) { return e.synapse_params(id); },
+                      held_elsewhere_synapse);
 }
 
 PyObject* sim_all_node_params(PyObject* self, PyObject*) {
@@ -413,6 +418,7 @@ std::vector<PyMethodDef> sim_methods() {
     };
     add_bulk_methods(t);
     add_state_methods(t);
+    add_dist_methods(t);
     t.push_back({nullptr, nullptr, 0, nullptr});
     return t;
 }
@@ -425,6 +431,10 @@ PyGetSetDef kSimGetSet[] = {
      "Threads that share each tick; settable. Starts at VORN_THREADS when set,\n"
      "else the number of cores available to the process. Results are the same\n"
      "bits for any count.",
+     nullptr},
+    {"rank", sim_get_rank, nullptr, "This process's rank in a distributed run (0 when alone).",
+     nullptr},
+    {"ranks", sim_get_ranks, nullptr, "The number of processes of a distributed run (1 when alone).",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -70,10 +70,11 @@ bool config_to_json(PyObject* dict, JsonObject& out) {
 }
 
 // Reads an optional node or edge id, minting a fresh one when absent.
-bool id_or_fresh(const std::optional<std::string_view>& text, const char* name, Uuid& out) {
+bool id_or_fresh(SimEngine& engine, const std::optional<std::string_view>& text, const char* name,
+                 Uuid& out) {
     if (text)
         return parse_uuid(*text, name, out);
-    auto fresh = mint_id();
+    auto fresh = mint_id(engine);
     if (!fresh)
         return false;
     out = *fresh;

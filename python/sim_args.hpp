@@ -26,7 +26,8 @@ bool arg_config_dict(PyObject* obj, const char* name, bool none_allowed, PyObjec
 bool config_to_json(PyObject* dict, JsonObject& out);
 
 // Reads an optional node or edge id, minting a fresh one when absent.
-bool id_or_fresh(const std::optional<std::string_view>& text, const char* name, Uuid& out);
+bool id_or_fresh(SimEngine& engine, const std::optional<std::string_view>& text, const char* name,
+                 Uuid& out);
 
 // Neurons given as a sequence of id strs (each must be in the engine) or as
 // an index array: their dense indices, and their ids as a new list of strs

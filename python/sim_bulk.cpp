@@ -196,7 +196,7 @@ PyObject* sim_add_static_edge(PyObject* self, PyObject* const* args, Py_ssize_t 
     Uuid post;
     Uuid edge_id;
     if (!parse_uuid(pre_text, "pre", pre) || !parse_uuid(post_text, "post", post) ||
-        !check_finite("weight", weight) || !id_or_fresh(edge_text, "edge_id", edge_id))
+        !check_finite("weight", weight) || !id_or_fresh(sim->engine, edge_text, "edge_id", edge_id))
         return nullptr;
     sim->engine.add_edge(edge_id, pre, post, StaticConfig{}, weight, delay);
     return id_to_py(edge_id);

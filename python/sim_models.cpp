@@ -76,7 +76,7 @@ PyObject* sim_add_model_neuron(PyObject* self, PyObject* args, PyObject* kwargs)
     if (!config)
         return raise_error(config.error());
     Uuid id;
-    if (!id_or_fresh(node_text, "node_id", id))
+    if (!id_or_fresh(sim->engine, node_text, "node_id", id))
         return nullptr;
     sim->engine.add_neuron(id, *config);
     return id_to_py(id);
@@ -124,7 +124,7 @@ PyObject* sim_add_plastic_edge(PyObject* self, PyObject* args, PyObject* kwargs)
     if (delay_ms < 0.0f)
         return raise_value_error(EngineError::negative("delay_ms", delay_ms).message());
     Uuid edge_id;
-    if (!id_or_fresh(edge_text, "edge_id", edge_id))
+    if (!id_or_fresh(sim->engine, edge_text, "edge_id", edge_id))
         return nullptr;
     sim->engine.add_edge(edge_id, pre, post, *config, weight, delay_ms + 0.0f);
     return id_to_py(edge_id);

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/engine/sim_engine.hpp"
@@ -26,16 +27,33 @@ inline SimObject* as_sim(PyObject* self) {
     return reinterpret_cast<SimObject*>(self);
 }
 
-// A fresh version-4 id from the operating system's random source, or nullopt
-// with RuntimeError set: a failing source is a fault of the environment,
-// raised the same way as by Cortex.
-inline std::optional<Uuid> mint_id() {
-    auto fresh = Uuid::random_v4();
+// A fresh version-4 id from the operating system's random source (rank 0's,
+// in a distributed run), or nullopt with RuntimeError set: a failing source
+// is a fault of the environment, raised the same way as by Cortex.
+inline std::optional<Uuid> mint_id(SimEngine& engine) {
+    auto fresh = engine.mint_ids(1);
     if (!fresh) {
-        raise_random_source_error(fresh.error());
+        raise_random_source_error(fresh.error().message());
         return std::nullopt;
     }
-    return *fresh;
+    return (*fresh)[0];
+}
+
+// Reads of a neuron or synapse that another rank of a distributed run
+// holds are refused: the text, else nullopt.
+inline std::optional<std::string> held_elsewhere_node(const SimEngine& e, const Uuid& id) {
+    auto index = e.node_index(id);
+    if (!index || e.holds_node(*index))
+        return std::nullopt;
+    return "node " + id.to_string() + " is held by rank " + std::to_string(e.node_rank(*index)) +
+           " (this is rank " + std::to_string(e.rank()) + ")";
+}
+inline std::optional<std::string> held_elsewhere_synapse(const SimEngine& e, const Uuid& id) {
+    auto slot = e.synapse_slot(id);
+    if (!slot || e.holds_synapse(*slot))
+        return std::nullopt;
+    return "synapse " + id.to_string() + " is held by another rank (this is rank " +
+           std::to_string(e.rank()) + ")";
 }
 
 }  // namespace vorn::py

@@ -45,11 +45,28 @@ bool arg_bool(PyObject* obj, const char* name, bool& out) {
     return true;
 }
 
-std::expected<void, CortexError> write_state(const SimEngine& engine, const std::string& path) {
+// Writes a checkpoint of engine to path; nullptr, or the exception raised.
+// Collective in a distributed run: rank 0 gathers and writes, then tells
+// every rank how it went, so that all raise the same error or none.
+PyObject* write_state(SimEngine& engine, const std::string& path) {
     auto bytes = engine.save_state();
-    if (!bytes)
-        return std::unexpected(CortexError(bytes.error()));
-    return write_state_file(path, *bytes);
+    // "" for success, else the class ('o' OSError, 'v' ValueError) and text.
+    std::string outcome;
+    if (!bytes) {
+        outcome.push_back('v');
+        outcome.append(CortexError(bytes.error()).message());
+    } else if (engine.rank() == 0) {
+        auto ok = write_state_file(path, *bytes);
+        if (!ok) {
+            outcome.push_back(ok.error().is_os_error() ? 'o' : 'v');
+            outcome.append(ok.error().message());
+        }
+    }
+    engine.broadcast(outcome);
+    if (outcome.empty())
+        return nullptr;
+    return raise_core_error(outcome[0] == 'o' ? ErrorClass::Os : ErrorClass::Value,
+                            std::string_view(outcome).substr(1));
 }
 
 const MethodSpec kFromCortex{
@@ -102,15 +119,14 @@ PyObject* sim_save_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (!bind_args(kSaveState, args, nargs, kwnames, a))
         return nullptr;
     SimObject* sim = as_sim(self);
-    auto guard = borrow_shared(sim->borrow);
+    auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
     std::string path;
     if (!arg_path(a[0], "path", path))
         return nullptr;
-    auto ok = write_state(sim->engine, path);
-    if (!ok)
-        return raise_error(ok.error());
+    if (write_state(sim->engine, path) == nullptr && PyErr_Occurred())
+        return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -163,14 +179,13 @@ PyObject* cortex_save_state(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!guard)
         return nullptr;
     SimObject* sim = as_sim(sim_arg);
-    auto sim_guard = borrow_shared(sim->borrow);
+    auto sim_guard = borrow_exclusive(sim->borrow);
     if (!sim_guard)
         return nullptr;
     if (auto match = check_state_matches(cortex->handle, sim->engine); !match)
         return raise_build_error(match.error());
-    auto ok = write_state(sim->engine, state_file_path(cortex->handle));
-    if (!ok)
-        return raise_error(ok.error());
+    if (write_state(sim->engine, state_file_path(cortex->handle)) == nullptr && PyErr_Occurred())
+        return nullptr;
     Py_RETURN_NONE;
 }
 

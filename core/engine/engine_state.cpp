@@ -24,6 +24,7 @@
 //   clock (f64: t_ms).
 // The "simulation" header holds ticks, neurons and synapses.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -58,19 +59,107 @@ NeuronConfig placeholder_config(std::uint8_t kind) {
     }
 }
 
-// Index remapping of an interned table: the entries in use, in order of
-// first use.
-template <class Table>
-struct Compact {
-    std::unordered_map<std::uint32_t, std::uint32_t> index;
-    std::vector<std::uint32_t> order;
-    std::uint32_t operator()(std::uint32_t i) {
-        auto [it, fresh] = index.try_emplace(i, static_cast<std::uint32_t>(order.size()));
+// A parameter table of the document: the distinct parameter sets in use,
+// by value, in order of first use.
+class ValueTable {
+  public:
+    explicit ValueTable(std::size_t width) : width_(width) {}
+    std::uint32_t index(const float* values) {
+        // Neighbouring synapses nearly always share their set.
+        if (!flat_.empty() && std::memcmp(values, last_.data(), width_ * sizeof(float)) == 0)
+            return last_index_;
+        last_.assign(values, values + width_);
+        std::string key(reinterpret_cast<const char*>(values), width_ * sizeof(float));
+        auto [it, fresh] = index_.try_emplace(std::move(key), static_cast<std::uint32_t>(size()));
         if (fresh)
-            order.push_back(i);
+            flat_.insert(flat_.end(), values, values + width_);
+        last_index_ = it->second;
         return it->second;
     }
+    std::size_t size() const { return flat_.size() / width_; }
+    const std::vector<float>& flat() const { return flat_; }
+
+    // Puts the sets in the order of their bytes, so that the document does
+    // not depend on the order synapses were met in; returns the new index
+    // of each old one.
+    std::vector<std::uint32_t> sort() {
+        std::vector<std::uint32_t> order(size());
+        for (std::uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        auto bytes = [&](std::uint32_t i) {
+            return std::string_view(reinterpret_cast<const char*>(flat_.data() + i * width_),
+                                    width_ * sizeof(float));
+        };
+        std::sort(order.begin(), order.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return bytes(a) < bytes(b); });
+        std::vector<float> sorted;
+        std::vector<std::uint32_t> remap(order.size());
+        for (std::uint32_t k = 0; k < order.size(); ++k) {
+            remap[order[k]] = k;
+            sorted.insert(sorted.end(), flat_.begin() + order[k] * width_,
+                          flat_.begin() + (order[k] + 1) * width_);
+        }
+        flat_.swap(sorted);
+        return remap;
+    }
+
+  private:
+    std::size_t width_;
+    std::unordered_map<std::string, std::uint32_t> index_;
+    std::vector<float> flat_;
+    std::vector<float> last_;
+    std::uint32_t last_index_ = 0;
 };
+
+// One synapse by value, as a rank sends it to rank 0 for a checkpoint.
+struct SynapseRow {
+    std::uint32_t slot;
+    std::uint32_t pre;
+    std::uint32_t post;
+    std::uint8_t kind;
+    std::uint8_t priv;
+    float weight;
+    float delay;
+    float params[kPlasticFloats];  // stdp: 5, static: 1, plastic: 16
+    float plastic[kPlasticStateFloats];
+    float pre_trace[kTraceFloats];
+    float post_trace[kTraceFloats];
+};
+
+SynapseRow row_of(std::uint32_t slot, const SynapseData& d, const SynapseParams& p) {
+    SynapseRow r{};
+    r.slot = slot;
+    r.pre = d.pre;
+    r.post = d.post;
+    r.kind = static_cast<std::uint8_t>(word::kind(d.word));
+    r.priv = ((d.word & word::kPrePrivate) ? 1 : 0) | ((d.word & word::kPostPrivate) ? 2 : 0);
+    r.weight = d.weight;
+    r.delay = d.delay;
+    switch (word::kind(d.word)) {
+        case SynapseKind::Stdp: {
+            const StdpParams& q = p.stdp[word::index(d.word)];
+            const float v[] = {q.w_min, q.w_max, q.g_syn, q.a_plus, q.a_minus};
+            std::memcpy(r.params, v, sizeof v);
+            break;
+        }
+        case SynapseKind::Static:
+            r.params[0] = p.statics[word::index(d.word)].g_syn;
+            break;
+        case SynapseKind::Plastic: {
+            std::memcpy(r.params, &p.plastic[d.plastic_config], sizeof(PlasticSynapseConfig));
+            const PlasticState& st = d.plastic_state;
+            const float v[] = {st.pre_trace, st.post_trace, st.eligibility_trace, st.tag,
+                               st.observed_post_rate_hz};
+            std::memcpy(r.plastic, v, sizeof v);
+            break;
+        }
+    }
+    const float pre_t[] = {d.pre_trace.tau, d.pre_trace.value, d.pre_trace.decayed};
+    const float post_t[] = {d.post_trace.tau, d.post_trace.value, d.post_trace.decayed};
+    std::memcpy(r.pre_trace, pre_t, sizeof pre_t);
+    std::memcpy(r.post_trace, post_t, sizeof post_t);
+    return r;
+}
 
 std::expected<std::uint64_t, StateError> count(const JsonObject& o, std::string_view key) {
     const JsonValue* v = o.find(key);
@@ -88,26 +177,68 @@ std::expected<std::uint64_t, StateError> count(const JsonObject& o, std::string_
 }  // namespace
 
 std::expected<std::string, StateError> SimEngine::save_state() const {
+    impl_->ensure_layout();  // which rank holds what
     const Impl& m = *impl_;
-    StateWriter w;
     const std::uint32_t n = static_cast<std::uint32_t>(m.neurons.size());
+    const std::size_t s_count = m.synapses.size();
+    const SynapseParams& p = m.synapses.params();
+
+    // What this rank holds: its neurons' floats and its synapses by value.
+    // Alone, that is everything; in a distributed run rank 0 gathers the
+    // others' and writes the document (the others return an empty one).
+    std::string local_neurons;
+    std::vector<SynapseRow> local_rows;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (!m.holds(i))
+            continue;
+        const NeuronModel& model = m.neurons.model(i);
+        std::vector<float> f(model.state_size());
+        model.save(f.data());
+        local_neurons.append(reinterpret_cast<const char*>(&i), sizeof i);
+        local_neurons.append(reinterpret_cast<const char*>(f.data()), f.size() * sizeof(float));
+    }
+    if (m.exchange) {
+        m.synapses.visit_all([&](std::uint32_t slot, const SynapseData& d) {
+            local_rows.push_back(row_of(slot, d, p));
+        });
+    }
+    std::vector<std::string> neuron_parts{local_neurons};
+    std::vector<std::string> synapse_parts;
+    if (m.exchange) {
+        neuron_parts = m.exchange->gather(local_neurons);
+        synapse_parts = m.exchange->gather(std::string(
+            reinterpret_cast<const char*>(local_rows.data()), local_rows.size() * sizeof(SynapseRow)));
+        if (m.exchange->rank() != 0)
+            return std::string();
+    }
+
+    StateWriter w;
     JsonObject& sim = w.simulation();
     sim.insert_or_assign("ticks", JsonValue::unsigned_int(m.ticks));
     const double clock[] = {m.t_ms};
     w.add("clock", std::span<const double>(clock));
     sim.insert_or_assign("neurons", JsonValue::unsigned_int(n));
-    sim.insert_or_assign("synapses", JsonValue::unsigned_int(m.synapses.size()));
+    sim.insert_or_assign("synapses", JsonValue::unsigned_int(s_count));
 
+    // Neurons: every neuron's floats, from the rank that holds it.
+    std::vector<std::size_t> offset(n + 1, 0);
+    for (std::uint32_t i = 0; i < n; ++i)
+        offset[i + 1] = offset[i] + m.neurons.model(i).state_size();
+    std::vector<float> states(offset[n]);
+    for (const std::string& part : neuron_parts) {
+        for (std::size_t at = 0; at < part.size();) {
+            std::uint32_t i;
+            std::memcpy(&i, part.data() + at, sizeof i);
+            const std::size_t bytes = (offset[i + 1] - offset[i]) * sizeof(float);
+            std::memcpy(states.data() + offset[i], part.data() + at + sizeof i, bytes);
+            at += sizeof i + bytes;
+        }
+    }
     std::vector<std::uint8_t> kinds(n);
-    std::vector<float> states;
     std::vector<float> trace_value(n);
     std::vector<float> trace_decayed(n);
     for (std::uint32_t i = 0; i < n; ++i) {
         kinds[i] = m.neurons.kind(i);
-        const NeuronModel& model = m.neurons.model(i);
-        const std::size_t at = states.size();
-        states.resize(at + model.state_size());
-        model.save(states.data() + at);
         trace_value[i] = m.traces.value(i);
         trace_decayed[i] = m.traces.decayed(i);
     }
@@ -117,74 +248,89 @@ std::expected<std::string, StateError> SimEngine::save_state() const {
     w.add("trace_value", std::span<const float>(trace_value));
     w.add("trace_decayed", std::span<const float>(trace_decayed));
 
-    const std::size_t s_count = m.synapses.size();
+    // Synapses by slot; parameter sets in tables by value.
     std::vector<Uuid> ids(s_count);
     std::vector<std::uint32_t> pre(s_count), post(s_count), param(s_count);
     std::vector<std::uint8_t> kind(s_count), priv(s_count);
     std::vector<float> weight(s_count), delay(s_count);
-    std::vector<SynapseData> extras_by_slot;  // plastic and private data, by slot
-    std::vector<std::uint32_t> extra_slot;
-    std::vector<std::uint32_t> extra_of(s_count, 0xffffffffu);
-    m.synapses.visit_all([&](std::uint32_t slot, const SynapseData& d) {
+    ValueTable stdp(kStdpFloats);
+    ValueTable statics(1);
+    ValueTable plastic(kPlasticFloats);
+    // Plastic state and private traces, by slot, for writing in slot order.
+    std::vector<std::pair<std::uint32_t, std::array<float, kPlasticStateFloats + 2 * kTraceFloats>>>
+        extras;
+    auto fill = [&](const SynapseRow& r) {
+        const std::uint32_t slot = r.slot;
         ids[slot] = m.synapses.id(slot);
-        pre[slot] = d.pre;
-        post[slot] = d.post;
-        weight[slot] = d.weight;
-        delay[slot] = d.delay;
-        kind[slot] = static_cast<std::uint8_t>(word::kind(d.word));
-        priv[slot] =
-            ((d.word & word::kPrePrivate) ? 1 : 0) | ((d.word & word::kPostPrivate) ? 2 : 0);
-        param[slot] = word::index(d.word);
-        if (word::kind(d.word) == SynapseKind::Plastic || priv[slot] != 0) {
-            extra_of[slot] = static_cast<std::uint32_t>(extras_by_slot.size());
-            extras_by_slot.push_back(d);
-        }
-    });
-    // Parameter tables holding the sets in use, and the per-synapse extras
-    // in creation order.
-    const SynapseParams& p = m.synapses.params();
-    Compact<StdpParamTable> stdp;
-    Compact<StaticParamTable> statics;
-    Compact<PlasticConfigTable> plastic;
-    std::vector<float> plastic_state;
-    std::vector<float> private_trace;
-    for (std::uint32_t s = 0; s < s_count; ++s) {
-        const SynapseData* d = extra_of[s] == 0xffffffffu ? nullptr : &extras_by_slot[extra_of[s]];
-        switch (static_cast<SynapseKind>(kind[s])) {
+        pre[slot] = r.pre;
+        post[slot] = r.post;
+        kind[slot] = r.kind;
+        priv[slot] = r.priv;
+        weight[slot] = r.weight;
+        delay[slot] = r.delay;
+        switch (static_cast<SynapseKind>(r.kind)) {
             case SynapseKind::Stdp:
-                param[s] = stdp(param[s]);
+                param[slot] = stdp.index(r.params);
                 break;
             case SynapseKind::Static:
-                param[s] = statics(param[s]);
+                param[slot] = statics.index(r.params);
                 break;
-            case SynapseKind::Plastic: {
-                param[s] = plastic(d->plastic_config);
-                const PlasticState& st = d->plastic_state;
-                plastic_state.insert(plastic_state.end(),
-                                     {st.pre_trace, st.post_trace, st.eligibility_trace, st.tag,
-                                      st.observed_post_rate_hz});
+            case SynapseKind::Plastic:
+                param[slot] = plastic.index(r.params);
                 break;
+        }
+        if (r.kind == static_cast<std::uint8_t>(SynapseKind::Plastic) || r.priv != 0) {
+            std::array<float, kPlasticStateFloats + 2 * kTraceFloats> e;
+            std::memcpy(e.data(), r.plastic, sizeof r.plastic);
+            std::memcpy(e.data() + kPlasticStateFloats, r.pre_trace, sizeof r.pre_trace);
+            std::memcpy(e.data() + kPlasticStateFloats + kTraceFloats, r.post_trace,
+                        sizeof r.post_trace);
+            extras.push_back({slot, e});
+        }
+    };
+    if (m.exchange) {
+        for (const std::string& part : synapse_parts) {
+            for (std::size_t at = 0; at + sizeof(SynapseRow) <= part.size(); at += sizeof(SynapseRow)) {
+                SynapseRow r;
+                std::memcpy(&r, part.data() + at, sizeof r);
+                fill(r);
             }
         }
-        if (priv[s] & 1)
-            private_trace.insert(private_trace.end(),
-                                 {d->pre_trace.tau, d->pre_trace.value, d->pre_trace.decayed});
-        if (priv[s] & 2)
-            private_trace.insert(private_trace.end(),
-                                 {d->post_trace.tau, d->post_trace.value, d->post_trace.decayed});
+    } else {
+        m.synapses.visit_all(
+            [&](std::uint32_t slot, const SynapseData& d) { fill(row_of(slot, d, p)); });
     }
-    std::vector<float> stdp_params;
-    for (std::uint32_t i : stdp.order) {
-        const StdpParams& q = p.stdp[i];
-        stdp_params.insert(stdp_params.end(), {q.w_min, q.w_max, q.g_syn, q.a_plus, q.a_minus});
+    std::sort(extras.begin(), extras.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    {
+        const std::vector<std::uint32_t> stdp_to = stdp.sort();
+        const std::vector<std::uint32_t> statics_to = statics.sort();
+        const std::vector<std::uint32_t> plastic_to = plastic.sort();
+        for (std::size_t slot = 0; slot < s_count; ++slot) {
+            switch (static_cast<SynapseKind>(kind[slot])) {
+                case SynapseKind::Stdp:
+                    param[slot] = stdp_to[param[slot]];
+                    break;
+                case SynapseKind::Static:
+                    param[slot] = statics_to[param[slot]];
+                    break;
+                case SynapseKind::Plastic:
+                    param[slot] = plastic_to[param[slot]];
+                    break;
+            }
+        }
     }
-    std::vector<float> static_params;
-    for (std::uint32_t i : statics.order)
-        static_params.push_back(p.statics[i].g_syn);
-    std::vector<float> plastic_params;
-    for (std::uint32_t i : plastic.order) {
-        const auto* f = reinterpret_cast<const float*>(&p.plastic[i]);
-        plastic_params.insert(plastic_params.end(), f, f + kPlasticFloats);
+    std::vector<float> plastic_state;
+    std::vector<float> private_trace;
+    for (const auto& [slot, e] : extras) {
+        if (kind[slot] == static_cast<std::uint8_t>(SynapseKind::Plastic))
+            plastic_state.insert(plastic_state.end(), e.begin(), e.begin() + kPlasticStateFloats);
+        if (priv[slot] & 1)
+            private_trace.insert(private_trace.end(), e.begin() + kPlasticStateFloats,
+                                 e.begin() + kPlasticStateFloats + kTraceFloats);
+        if (priv[slot] & 2)
+            private_trace.insert(private_trace.end(), e.begin() + kPlasticStateFloats + kTraceFloats,
+                                 e.end());
     }
     w.add("synapse_id", std::span<const Uuid>(ids));
     w.add("synapse_pre", std::span<const std::uint32_t>(pre));
@@ -194,9 +340,9 @@ std::expected<std::string, StateError> SimEngine::save_state() const {
     w.add("synapse_private", std::span<const std::uint8_t>(priv));
     w.add("synapse_weight", std::span<const float>(weight));
     w.add("synapse_delay", std::span<const float>(delay));
-    w.add("stdp_params", std::span<const float>(stdp_params));
-    w.add("static_params", std::span<const float>(static_params));
-    w.add("plastic_params", std::span<const float>(plastic_params));
+    w.add("stdp_params", std::span<const float>(stdp.flat()));
+    w.add("static_params", std::span<const float>(statics.flat()));
+    w.add("plastic_params", std::span<const float>(plastic.flat()));
     w.add("plastic_state", std::span<const float>(plastic_state));
     w.add("private_trace", std::span<const float>(private_trace));
 

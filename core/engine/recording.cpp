@@ -1,13 +1,13 @@
 #include "core/engine/recording.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "core/engine/neuron_store.hpp"
 
 namespace vorn {
 
-void Recorders::record(double t_ms, const std::vector<std::uint32_t>& spikes,
-                       const NeuronStore& neurons) {
+void Recorders::record_spikes(double t_ms, const std::vector<std::uint32_t>& spikes) {
     std::erase_if(spikes_, [](const std::weak_ptr<SpikeRecord>& w) { return w.expired(); });
     for (const std::weak_ptr<SpikeRecord>& weak : spikes_) {
         std::shared_ptr<SpikeRecord> r = weak.lock();
@@ -22,9 +22,10 @@ void Recorders::record(double t_ms, const std::vector<std::uint32_t>& spikes,
         r->index.insert(r->index.end(), spikes.begin(), spikes.end());
         r->t_ms.insert(r->t_ms.end(), spikes.size(), t_ms);
     }
+}
 
-    if (states_.empty())
-        return;
+void Recorders::record_states(double t_ms, const NeuronStore& neurons,
+                              const std::function<bool(std::uint32_t)>& holds) {
     // Forgetting a state record also drops its field pointers.
     std::size_t keep = 0;
     for (std::size_t i = 0; i < states_.size(); ++i) {
@@ -51,7 +52,7 @@ void Recorders::record(double t_ms, const std::vector<std::uint32_t>& spikes,
         if (fields.size() != r->neurons.size()) {
             fields.clear();
             for (std::uint32_t n : r->neurons)
-                fields.push_back(neurons.model(n).numeric_field(r->key));
+                fields.push_back(holds(n) ? neurons.model(n).numeric_field(r->key) : nullptr);
         }
         const std::size_t samples = r->t_ms.size() + 1;
         if (r->t_ms.capacity() < samples)
@@ -61,7 +62,7 @@ void Recorders::record(double t_ms, const std::vector<std::uint32_t>& spikes,
             r->values.reserve(std::max(values, 2 * r->values.capacity()));
         r->t_ms.push_back(t_ms);
         for (const float* f : fields)
-            r->values.push_back(*f);
+            r->values.push_back(f != nullptr ? *f : std::numeric_limits<float>::quiet_NaN());
     }
 }
 

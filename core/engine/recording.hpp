@@ -5,6 +5,7 @@
 // thread while ticks run.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,11 +42,22 @@ class Recorders {
     void add(const std::shared_ptr<StateRecord>& r) { states_.push_back(r); }
     bool empty() const { return spikes_.empty() && states_.empty(); }
 
-    // Appends one tick to every live record and forgets the others. On
-    // std::bad_alloc a record keeps what it had before this tick.
-    void record(double t_ms, const std::vector<std::uint32_t>& spikes, const NeuronStore& neurons);
+    // Appends one tick to every live record and forgets the others. Neurons
+    // another rank holds (holds(n) false) sample as NaN. On std::bad_alloc
+    // a record keeps what it had before this tick.
+    template <class Holds>
+    void record(double t_ms, const std::vector<std::uint32_t>& spikes, const NeuronStore& neurons,
+                Holds holds) {
+        record_spikes(t_ms, spikes);
+        if (!states_.empty())
+            record_states(t_ms, neurons, [&](std::uint32_t n) { return holds(n); });
+    }
 
   private:
+    void record_spikes(double t_ms, const std::vector<std::uint32_t>& spikes);
+    void record_states(double t_ms, const NeuronStore& neurons,
+                       const std::function<bool(std::uint32_t)>& holds);
+
     std::vector<std::weak_ptr<SpikeRecord>> spikes_;
     std::vector<std::weak_ptr<StateRecord>> states_;
     // Field pointers of each state record, refreshed when neurons are added.

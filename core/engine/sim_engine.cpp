@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "core/engine/plastic_synapse.hpp"
 #include "core/engine/sim_engine_impl.hpp"
@@ -56,7 +57,7 @@ void SimEngine::Impl::tick(float dt_ms) {
     pending_valid = true;
 
     if (!recorders.empty())
-        recorders.record(t_ms, spikes, neurons);
+        recorders.record(t_ms, spikes, neurons, [this](std::uint32_t n) { return holds(n); });
 }
 
 // Every rank's spikes, and the spike flags and shared traces of the
@@ -324,6 +325,44 @@ std::optional<std::size_t> SimEngine::synapse_slot(const Uuid& edge_id) const {
     return impl_->synapses.find(edge_id);
 }
 
+std::vector<std::string> SimEngine::gather(const std::string& mine) {
+    if (!impl_->exchange)
+        return {mine};
+    return impl_->exchange->gather(mine);
+}
+
+void SimEngine::broadcast(std::string& bytes) {
+    if (impl_->exchange)
+        impl_->exchange->broadcast(bytes);
+}
+
+std::optional<std::vector<float>> SimEngine::gather_weights() {
+    Impl& m = *impl_;
+    m.ensure_layout();
+    std::vector<float> all = weights();
+    if (!m.exchange)
+        return all;
+    // Each rank sends its synapses' slots and weights.
+    std::string mine;
+    for (std::uint32_t s = 0; s < all.size(); ++s) {
+        if (m.synapses.is_local(s)) {
+            mine.append(reinterpret_cast<const char*>(&s), sizeof s);
+            mine.append(reinterpret_cast<const char*>(&all[s]), sizeof(float));
+        }
+    }
+    std::vector<std::string> parts = m.exchange->gather(mine);
+    if (m.exchange->rank() != 0)
+        return std::nullopt;
+    for (const std::string& part : parts) {
+        for (std::size_t at = 0; at + 8 <= part.size(); at += 8) {
+            std::uint32_t s;
+            std::memcpy(&s, part.data() + at, 4);
+            std::memcpy(&all[s], part.data() + at + 4, 4);
+        }
+    }
+    return all;
+}
+
 std::expected<std::vector<Uuid>, EngineError> SimEngine::mint_ids(std::size_t count) {
     return impl_->mint_ids(count);
 }
@@ -373,6 +412,8 @@ float SimEngine::synapse_weight(std::size_t i) const {
 }
 
 const char* SimEngine::synapse_kind(std::size_t i) const {
+    if (!holds_synapse(i))
+        return "";
     switch (word::kind(impl_->synapses.get(static_cast<std::uint32_t>(i)).word)) {
         case SynapseKind::Stdp:
             return StdpSynapse::kKind;
@@ -412,7 +453,7 @@ std::optional<JsonValue> SimEngine::node_params(const Uuid& id) const {
 
 std::optional<JsonValue> SimEngine::synapse_params(const Uuid& edge_id) const {
     auto slot = impl_->synapses.find(edge_id);
-    if (!slot)
+    if (!slot || !holds_synapse(*slot))
         return std::nullopt;
     return impl_->synapse_params(*slot);
 }
@@ -433,6 +474,9 @@ std::expected<JsonValue, ParamError> SimEngine::set_synapse_param(const Uuid& ed
         return std::unexpected(
             ParamError::unknown("synapse " + edge_id.to_string() + " (not in engine)"));
     }
+    // Another rank holds it: the write takes effect there.
+    if (!holds_synapse(*slot))
+        return JsonValue::null();
     return impl_->set_synapse_param(*slot, key, value);
 }
 

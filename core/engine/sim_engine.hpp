@@ -111,6 +111,12 @@ class SimEngine {
     std::size_t node_rank(std::uint32_t index) const;
     // The first slot with this edge id.
     std::optional<std::size_t> synapse_slot(const Uuid& edge_id) const;
+    // Collective helpers of a distributed run (alone: trivial). Every
+    // rank's bytes in rank order on rank 0 (empty elsewhere); rank 0's
+    // bytes on every rank; every weight on rank 0 (nullopt elsewhere).
+    std::vector<std::string> gather(const std::string& mine);
+    void broadcast(std::string& bytes);
+    std::optional<std::vector<float>> gather_weights();
     // Fresh version-4 ids (rank 0's draws, the same on every rank).
     std::expected<std::vector<Uuid>, EngineError> mint_ids(std::size_t count);
 
@@ -152,7 +158,8 @@ class SimEngine {
     // UnknownParameter "node {} (not in engine)" for unknown ids.
     std::expected<JsonValue, ParamError> set_node_param(const Uuid& id, std::string_view key,
                                                         const JsonValue& value);
-    // UnknownParameter "synapse {} (not in engine)" for unknown edge ids.
+    // UnknownParameter "synapse {} (not in engine)" for unknown edge ids;
+    // null for a synapse another rank holds (the write happens there).
     std::expected<JsonValue, ParamError> set_synapse_param(const Uuid& edge_id,
                                                            std::string_view key,
                                                            const JsonValue& value);

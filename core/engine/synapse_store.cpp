@@ -320,6 +320,8 @@ float SynapseStore::weight(std::uint32_t slot) const {
     if (slot >= committed_)
         return tail_[slot - committed_].weight;
     const Place at = place_of(slot);
+    if (at.shard == kElsewhere)
+        return std::numeric_limits<float>::quiet_NaN();
     return shards_[at.shard].weight[at.position];
 }
 
@@ -329,13 +331,16 @@ void SynapseStore::set_weight(std::uint32_t slot, float w) {
         return;
     }
     const Place at = place_of(slot);
-    shards_[at.shard].weight[at.position] = w;
+    if (at.shard != kElsewhere)
+        shards_[at.shard].weight[at.position] = w;
 }
 
 float SynapseStore::delay(std::uint32_t slot) const {
     if (slot >= committed_)
         return tail_[slot - committed_].delay;
     const Place at = place_of(slot);
+    if (at.shard == kElsewhere)
+        return std::numeric_limits<float>::quiet_NaN();
     return shards_[at.shard].delay_of(at.position);
 }
 
