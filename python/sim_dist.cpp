@@ -36,11 +36,9 @@ const MethodSpec kDistributed{
     "vorn_py_mpi (built when Open MPI is present) and mpi4py.",
     MethodSpec::Binding::Class};
 
-PyObject* sim_distributed(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
-    PyObject* a[1];
-    if (!bind_args(kDistributed, args, nargs, kwnames, a))
-        return nullptr;
+}  // namespace
+
+std::shared_ptr<Exchange> exchange_from(PyObject* comm) {
     PyObject* module = PyImport_ImportModule("vorn_py_mpi");
     if (module == nullptr) {
         if (PyErr_ExceptionMatches(PyExc_ImportError)) {
@@ -52,19 +50,29 @@ PyObject* sim_distributed(PyObject* type, PyObject* const* args, Py_ssize_t narg
         }
         return nullptr;
     }
-    PyObject* capsule = PyObject_CallMethod(module, "exchange", "O", a[0]);
+    PyObject* capsule = PyObject_CallMethod(module, "exchange", "O", comm);
     Py_DECREF(module);
     if (capsule == nullptr)
         return nullptr;
-    auto* held = static_cast<std::shared_ptr<Exchange>*>(
-        PyCapsule_GetPointer(capsule, "vorn_py.exchange"));
-    if (held == nullptr) {
-        Py_DECREF(capsule);
-        return nullptr;
-    }
-    SimEngine engine;
-    engine.set_exchange(*held);
+    auto* held =
+        static_cast<std::shared_ptr<Exchange>*>(PyCapsule_GetPointer(capsule, "vorn_py.exchange"));
+    std::shared_ptr<Exchange> out = held == nullptr ? nullptr : *held;
     Py_DECREF(capsule);
+    return out;
+}
+
+namespace {
+
+PyObject* sim_distributed(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+    PyObject* a[1];
+    if (!bind_args(kDistributed, args, nargs, kwnames, a))
+        return nullptr;
+    std::shared_ptr<Exchange> exchange = exchange_from(a[0]);
+    if (!exchange)
+        return nullptr;
+    SimEngine engine;
+    engine.set_exchange(std::move(exchange));
     return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(engine));
 }
 
@@ -89,13 +97,12 @@ PyObject* sim_gather_weights(PyObject* self, PyObject* const* args, Py_ssize_t n
     return new_array("float32", all->size(), 0, all->data(), sizeof(float));
 }
 
-const MethodSpec kGather{
-    "gather",
-    {{"monitor"}},
-    "A monitor's whole data on rank 0 of a distributed run, None on the\n"
-    "other ranks; every rank must call it. For a SpikeMonitor the tuple\n"
-    "(index, t_ms), for a StateMonitor the tuple (t_ms, values) with every\n"
-    "rank's columns filled in. Alone, the monitor's own data."};
+const MethodSpec kGather{"gather",
+                         {{"monitor"}},
+                         "A monitor's whole data on rank 0 of a distributed run, None on the\n"
+                         "other ranks; every rank must call it. For a SpikeMonitor the tuple\n"
+                         "(index, t_ms), for a StateMonitor the tuple (t_ms, values) with every\n"
+                         "rank's columns filled in. Alone, the monitor's own data."};
 
 PyObject* sim_gather(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* a[1];

@@ -12,6 +12,7 @@
 #include "python/cortex_object.hpp"
 #include "python/errors.hpp"
 #include "python/sim.hpp"
+#include "python/sim_dist.hpp"
 #include "python/sim_object.hpp"
 
 namespace vorn::py {
@@ -71,7 +72,7 @@ PyObject* write_state(SimEngine& engine, const std::string& path) {
 
 const MethodSpec kFromCortex{
     "from_cortex",
-    {{"cortex"}, {"weights", "True", true}, {"state", "False", true}},
+    {{"cortex"}, {"weights", "True", true}, {"state", "False", true}, {"comm", "None", true}},
     "A new Sim running the network of an open `cortex`. Nodes come in\n"
     "topology order with their kind (\"lif\"; \"izhikevich\" and \"adex\" with a\n"
     "complete config; \"hh\" with its config or the metadata's hh_config),\n"
@@ -80,12 +81,13 @@ const MethodSpec kFromCortex{
     "and delay_ms. With `weights`, the weights file replaces initial weights.\n"
     "With `state`, the folder's saved state (`Cortex.save_state`) is resumed\n"
     "instead. Anything the simulator cannot take raises ValueError naming the\n"
-    "node or edge; no half-built Sim is returned.",
+    "node or edge; no half-built Sim is returned. With an mpi4py `comm`, the\n"
+    "Sim is one rank of a distributed run (see `Sim.distributed`).",
     MethodSpec::Binding::Class};
 
 PyObject* sim_from_cortex(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
-    PyObject* a[3];
+    PyObject* a[4];
     if (!bind_args(kFromCortex, args, nargs, kwnames, a))
         return nullptr;
     if (!PyObject_TypeCheck(a[0], cortex_type())) {
@@ -100,9 +102,14 @@ PyObject* sim_from_cortex(PyObject* type, PyObject* const* args, Py_ssize_t narg
     auto guard = borrow_shared(cortex->borrow);
     if (!guard)
         return nullptr;
+    std::shared_ptr<Exchange> exchange;
+    if (a[3] != nullptr && a[3] != Py_None && !(exchange = exchange_from(a[3])))
+        return nullptr;
     auto engine = build_engine(cortex->handle, options);
     if (!engine)
         return raise_build_error(engine.error());
+    if (exchange)
+        engine->set_exchange(std::move(exchange));
     return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(*engine));
 }
 
@@ -132,19 +139,23 @@ PyObject* sim_save_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 const MethodSpec kLoadState{
     "load_state",
-    {{"path"}},
+    {{"path"}, {"comm", "None", true}},
     "A new Sim rebuilt whole from a checkpoint file written by `save_state`.\n"
     "A file of another format or a newer version, or broken content, raises\n"
-    "ValueError.",
+    "ValueError. With an mpi4py `comm`, the Sim is one rank of a distributed\n"
+    "run (every rank reads the file).",
     MethodSpec::Binding::Class};
 
 PyObject* sim_load_state(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    PyObject* a[1];
+    PyObject* a[2];
     if (!bind_args(kLoadState, args, nargs, kwnames, a))
         return nullptr;
     std::string path;
     if (!arg_path(a[0], "path", path))
+        return nullptr;
+    std::shared_ptr<Exchange> exchange;
+    if (a[1] != nullptr && a[1] != Py_None && !(exchange = exchange_from(a[1])))
         return nullptr;
     auto bytes = read_state_file(path);
     if (!bytes)
@@ -152,6 +163,8 @@ PyObject* sim_load_state(PyObject* type, PyObject* const* args, Py_ssize_t nargs
     auto engine = SimEngine::load_state(*bytes);
     if (!engine)
         return raise_error(CortexError(engine.error()));
+    if (exchange)
+        engine->set_exchange(std::move(exchange));
     return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(*engine));
 }
 

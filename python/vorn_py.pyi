@@ -100,10 +100,18 @@ class Sim:
         progress: bool | Callable[[int, int], object] = False,
     ) -> int: ...
     @classmethod
-    def from_cortex(cls, cortex: Cortex, *, weights: bool = True, state: bool = False) -> Sim: ...
+    def from_cortex(
+        cls, cortex: Cortex, *, weights: bool = True, state: bool = False, comm: Any = None
+    ) -> Sim: ...
     def save_state(self, path: str | os.PathLike[str]) -> None: ...
     @classmethod
-    def load_state(cls, path: str | os.PathLike[str]) -> Sim: ...
+    def load_state(cls, path: str | os.PathLike[str], *, comm: Any = None) -> Sim: ...
+    @classmethod
+    def distributed(cls, comm: Any) -> Sim: ...
+    def gather_weights(self) -> npt.NDArray[np.float32] | None: ...
+    def gather(
+        self, monitor: SpikeMonitor | StateMonitor
+    ) -> tuple[npt.NDArray[Any], npt.NDArray[Any]] | None: ...
     @property
     def t_ms(self) -> float:
         """Current simulated time, in ms."""
@@ -116,6 +124,12 @@ class Sim:
         """Threads that share each tick; settable."""
     @threads.setter
     def threads(self, value: SupportsIndex) -> None: ...
+    @property
+    def rank(self) -> int:
+        """This process's rank in a distributed run (0 when alone)."""
+    @property
+    def ranks(self) -> int:
+        """The number of processes of a distributed run (1 when alone)."""
 
 class SpikeMonitor:
     """Every spike of a Sim from the monitor's creation on."""
