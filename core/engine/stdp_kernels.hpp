@@ -12,8 +12,8 @@
 
 namespace vorn::kernels {
 
-inline constexpr std::size_t kLinksAhead = 32;  // links prefetched ahead in the scattered walk
-inline constexpr std::size_t kRowsAhead = 2;    // spiking rows prefetched ahead
+inline constexpr std::size_t kLinksAhead = 128;  // links prefetched ahead in the scattered walk
+inline constexpr std::size_t kRowsAhead = 2;     // spiking rows prefetched ahead
 
 template <class T>
 inline void prefetch_lines(const T* p, std::size_t count) {
@@ -48,6 +48,12 @@ void potentiate(const std::uint32_t* posts, const std::uint32_t* posts_end, std:
     for (std::size_t k = 0; k < kLinksAhead; ++k)
         step_ahead();
     for (const std::uint32_t* s = posts; s != posts_end; ++s) {
+        if (s + kRowsAhead < posts_end) {
+            const std::uint32_t next = s[kRowsAhead] - begin;
+            const std::uint32_t from = in_begin[next];
+            prefetch_lines(in_position + from, in_begin[next + 1] - from);
+            prefetch_lines(in_pre + from, in_begin[next + 1] - from);
+        }
         const float post_decayed = trace_decayed[*s];
         const std::uint32_t local = *s - begin;
         const std::uint32_t last = in_begin[local + 1];
