@@ -103,6 +103,11 @@ test-mpi: python-install-mpi
 	        || exit 1; \
 	done
 
+# The reference network's tick on 1 and 2 ranks (one thread each) and the
+# spike exchange's share; bench/mpi_tick.py starts mpirun itself.
+bench-mpi: python-install-mpi
+	$(PY) bench/mpi_tick.py
+
 bench: python-install
 	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVORN_BUILD_TESTS=OFF
 	$(CMAKE) --build build/release -j $(JOBS)
