@@ -34,7 +34,8 @@ def new_sim() -> vorn_py.Sim:
 
 def main() -> None:
     sim = new_sim()
-    sim.threads = 1  # one core per rank
+    if sim.ranks > 1:
+        sim.threads = 1  # mpirun starts a rank per core
     # The same seed on every rank draws the same network.
     rng = np.random.default_rng(net.SEED)
     sim, n_synapses = net.build(rng, *net.connections(rng), sim)
