@@ -73,9 +73,11 @@ def connections(rng: np.random.Generator):
     return random_edges(rng, range(0, N_E), n), random_edges(rng, range(N_E, n), n)
 
 
-def build(rng: np.random.Generator, excitatory, inhibitory) -> tuple[vorn_py.Sim, int]:
+def build(rng: np.random.Generator, excitatory, inhibitory,
+          sim: vorn_py.Sim | None = None) -> tuple[vorn_py.Sim, int]:
+    """The network in sim (an empty one), else in a new Sim."""
     n = N_E + N_I
-    sim = vorn_py.Sim()
+    sim = vorn_py.Sim() if sim is None else sim
     sim.add_neurons(n)  # positions 0..N_E-1 excitatory, then the inhibitory ones
     # Start from random potentials below threshold and the synaptic current
     # at the background's mean, so that the network does not begin with one

@@ -49,10 +49,34 @@ PyObject* make_exchange(PyObject*, PyObject* comm) {
     return capsule;
 }
 
+// time_spike_exchange(on): starts (zeroing the total) or stops timing.
+PyObject* time_exchange(PyObject*, PyObject* on) {
+    const int flag = PyObject_IsTrue(on);
+    if (flag < 0)
+        return nullptr;
+    vorn::time_spike_exchange(flag != 0);
+    Py_RETURN_NONE;
+}
+
+// spike_exchange_time(): (seconds, cpu_seconds, calls) timed so far.
+PyObject* exchange_time(PyObject*, PyObject*) {
+    const vorn::SpikeExchangeTime t = vorn::spike_exchange_time();
+    return Py_BuildValue("(ddK)", static_cast<double>(t.ns) * 1e-9,
+                         static_cast<double>(t.cpu_ns) * 1e-9,
+                         static_cast<unsigned long long>(t.calls));
+}
+
 PyMethodDef kMethods[] = {
     {"exchange", make_exchange, METH_O,
      "exchange(comm)\n--\n\nThe spike exchange of a distributed Sim over an mpi4py "
      "communicator,\nas a capsule for Sim.distributed."},
+    {"time_spike_exchange", time_exchange, METH_O,
+     "time_spike_exchange(on)\n--\n\nStart (zeroing the total) or stop timing the per-tick "
+     "spike exchange\nof every distributed Sim in this process; for benchmarks."},
+    {"spike_exchange_time", exchange_time, METH_NOARGS,
+     "spike_exchange_time()\n--\n\n(seconds, cpu_seconds, calls): the time spent in the spike "
+     "exchange's\ncollective calls while timing was on, waiting for slower ranks included,\nby "
+     "the clock and in the calling thread's CPU time."},
     {nullptr, nullptr, 0, nullptr},
 };
 

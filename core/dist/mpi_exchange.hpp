@@ -4,11 +4,25 @@
 
 #include <mpi.h>
 
+#include <cstdint>
 #include <memory>
 
 #include "core/engine/exchange.hpp"
 
 namespace vorn {
+
+// Opt-in timing of the spike exchange, for benchmarks: while on, each
+// all_spikes call of any MpiExchange in this process adds the time it
+// spends in its collectives (waiting for slower ranks included), by the
+// steady clock and in thread CPU time, to one total. Off by default;
+// turning it on zeroes the totals.
+void time_spike_exchange(bool on);
+struct SpikeExchangeTime {
+    std::uint64_t ns = 0;
+    std::uint64_t cpu_ns = 0;
+    std::uint64_t calls = 0;
+};
+SpikeExchangeTime spike_exchange_time();
 
 class MpiExchange final : public Exchange {
   public:

@@ -84,8 +84,7 @@ void SynapseStore::visit_all(
             d.plastic_config = e.config;
             d.plastic_state = e.state;
         }
-        visit(sh.slots.empty() ? sh.canon_base[pre] + (pos - sh.row_begin[pre]) : sh.slots[pos],
-              d);
+        visit(sh.slots.empty() ? sh.canon_base[pre] + (pos - sh.row_begin[pre]) : sh.slots[pos], d);
     };
     auto walk_row = [&](const Shard& sh, std::uint32_t pre) {
         if (sh.row_group.empty()) {
@@ -125,7 +124,9 @@ void SynapseStore::collect(BigVector<Record>& records, BigVector<Extra>& extras)
         tail_extras_.clear();
         return;
     }
-    records.resize(size());
+    // Slots this rank does not hold stay holes: another rank has their
+    // synapses, and the rebuild must neither place nor count them.
+    records.assign(size(), Record{kHole, 0, 0.0f, 0.0f, 0, kNoExtra});
     visit_all(
         [&](std::uint32_t slot, const SynapseData& d) { records[slot] = to_record(d, extras); });
     tail_.clear();
@@ -186,8 +187,8 @@ void SynapseStore::build(BigVector<Record>& records, BigVector<Extra>& extras,
     const std::uint32_t mine_end = rank_bounds[plan.rank + 1];
     const std::vector<double> local_load(load.begin() + mine_begin, load.begin() + mine_end);
     std::vector<double>().swap(load);
-    std::size_t n_shards = std::clamp<std::size_t>(
-        plan.threads, 1, std::max<std::size_t>(mine_end - mine_begin, 1));
+    std::size_t n_shards =
+        std::clamp<std::size_t>(plan.threads, 1, std::max<std::size_t>(mine_end - mine_begin, 1));
     n_shards = std::min<std::size_t>(n_shards, 0xfffe);
     std::vector<std::uint32_t> bounds = split(local_load, n_shards);
     for (std::uint32_t& b : bounds)

@@ -81,6 +81,29 @@ def test_import_in_a_fresh_process(code, out, err):
     assert proc.stdout.strip() == out and err in proc.stderr
 
 
+def test_distributed_runs_without_the_mpi_module(monkeypatch, tmp_path):
+    # As where vorn_py was built without MPI: each way into a distributed run
+    # says what to install, with the failed import as the cause; plain runs
+    # are unaffected.
+    monkeypatch.setitem(sys.modules, "vorn_py_mpi", None)
+    cortex = new_cortex(tmp_path / "x")
+    Sim().save_state(tmp_path / "s.cstate")
+    calls = {
+        "distributed": lambda: Sim.distributed(object()),
+        "from_cortex": lambda: Sim.from_cortex(cortex, comm=object()),
+        "load_state": lambda: Sim.load_state(tmp_path / "s.cstate", comm=object()),
+    }
+    for name, call in calls.items():
+        with pytest.raises(ImportError) as info:
+            call()
+        text = str(info.value)
+        for part in ("vorn_py_mpi", "Open MPI", "pip install mpi4py", "reinstall vorn_py"):
+            assert part in text, (name, text)
+        assert isinstance(info.value.__cause__, ImportError), name
+    assert Sim.from_cortex(cortex, comm=None).ranks == 1
+    assert Sim.load_state(tmp_path / "s.cstate").rank == 0
+
+
 def test_constructors_and_read_only_properties(tmp_path):
     for cls in (Cortex, seeds.Seed):
         assert raises_text(TypeError, cls) == f"No constructor defined for {cls.__name__}"
