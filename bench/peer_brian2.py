@@ -112,8 +112,8 @@ I_syn = 0
 SYNAPSE_MODEL = """
 w : 1
 g_syn : 1 (constant)
-dpre_trace/dt = -pre_trace / tau_plus : 1 (clock-driven)
-dpost_trace/dt = -post_trace / tau_minus : 1 (clock-driven)
+dpre_trace/dt = -pre_trace / tau_plus : 1 ({traces})
+dpost_trace/dt = -post_trace / tau_minus : 1 ({traces})
 """
 ON_PRE = """
 pre_trace += 1
@@ -126,11 +126,13 @@ w = clip(w + a_plus * pre_trace, w_min, w_max)
 DELIVER = "I_syn_post += w * g_syn"
 
 
-def brian2_model(net, record_spikes=False):
+def brian2_model(net, record_spikes=False, event_driven=False):
     """Builds the network as Brian2 objects on the current device.
 
-    Returns (network, neurons, synapses, spike_monitor). Units: potentials
-    and currents are plain numbers (mV and vorn's current unit), times in ms.
+    The STDP traces are clock-driven, or event-driven when event_driven is
+    set. Returns (network, neurons, synapses, spike_monitor). Units:
+    potentials and currents are plain numbers (mV and vorn's current unit),
+    times in ms.
     """
     import brian2 as b2
 
@@ -165,7 +167,7 @@ def brian2_model(net, record_spikes=False):
     synapses = b2.Synapses(
         neurons,
         neurons,
-        SYNAPSE_MODEL,
+        SYNAPSE_MODEL.format(traces="event-driven" if event_driven else "clock-driven"),
         on_pre={"pre": ON_PRE, "deliver": DELIVER},
         on_post={"post": ON_POST},
         method="exact",
@@ -184,14 +186,16 @@ def brian2_model(net, record_spikes=False):
 CPU_SECONDS_FILE = "peer_cpu_seconds.txt"
 
 
-def _time_cpp(net, steps, warmup, repeat, build_dir):
+def _time_cpp(net, steps, warmup, repeat, build_dir, threads, event_driven):
+    """Times the C++ program; threads = 0 builds it without OpenMP."""
     import brian2 as b2
 
     b2.set_device("cpp_standalone", directory=build_dir, build_on_run=False)
-    b2.prefs.devices.cpp_standalone.openmp_threads = 0
-    network, _, _, monitor = brian2_model(net)
+    b2.prefs.devices.cpp_standalone.openmp_threads = threads
+    network, _, _, monitor = brian2_model(net, event_driven=event_driven)
     network.run(warmup * DT_MS * b2.ms)
-    # Process CPU time of the timed run, written by the generated program.
+    # Process CPU time of the timed run (all threads), written by the
+    # generated program.
     b2.device.insert_code("main", "std::clock_t peer_cpu_start = std::clock();")
     network.run(steps * DT_MS * b2.ms)
     b2.device.insert_code(
@@ -237,17 +241,20 @@ def _child_main(args):
     b2.prefs.core.default_float_dtype = np.float32
     net = peer_network.load_network(args.network)
     if args.child == "cpp":
-        result = _time_cpp(net, args.steps, args.warmup, args.repeat, args.build_dir)
+        result = _time_cpp(net, args.steps, args.warmup, args.repeat, args.build_dir,
+                           args.threads, args.event_driven)
     else:
         result = _time_cython(net, args.steps, args.warmup)
     result["synapses"] = net.n_edges
     print(json.dumps(result))
 
 
-def _run_child(device, net_path, args, build_dir):
+def _run_child(device, net_path, args, build_dir, threads=0, event_driven=False):
     cmd = [sys.executable, os.path.abspath(__file__), "--child", device, "--network", net_path,
            "--steps", str(args.steps), "--warmup", str(args.warmup), "--repeat", str(args.repeat),
-           "--build-dir", build_dir]
+           "--build-dir", build_dir, "--threads", str(threads)]
+    if event_driven:
+        cmd.append("--event-driven")
     done = subprocess.run(cmd, check=True, stdout=subprocess.PIPE, text=True)
     return json.loads(done.stdout.strip().splitlines()[-1])
 
@@ -271,14 +278,16 @@ def build_vorn(net, vorn_py):
     return sim
 
 
-def time_vorn(net, steps, warmup, repeat):
-    """Warm-up, then `repeat` timed runs of `steps` ticks each continuing the
-    same simulation; spikes counts the warm-up and the first timed run."""
+def time_vorn(net, steps, warmup, repeat, threads):
+    """Builds the network, sets the tick's thread count, then runs the warm-up
+    and `repeat` timed runs of `steps` ticks each continuing the same
+    simulation; spikes counts the warm-up and the first timed run."""
     import vorn_py
 
     start = time.perf_counter()
     sim = build_vorn(net, vorn_py)
     built = time.perf_counter() - start
+    sim.threads = threads  # the default is every available core
     spikes = len(sim.run(DT_MS, warmup))
     cpu, wall = [], []
     for r in range(repeat):
@@ -304,9 +313,13 @@ def main():
                         help="timed runs of brian2 cpp and vorn; the fastest counts")
     parser.add_argument("--n", type=int, default=peer_network.DEFAULT_N)
     parser.add_argument("--skip-vorn", action="store_true", help="time Brian2 only")
+    parser.add_argument("--skip-event-driven", action="store_true",
+                        help="leave out Brian2 with event-driven STDP traces")
     parser.add_argument("--child", choices=["cpp", "cython"], help=argparse.SUPPRESS)
     parser.add_argument("--network", help=argparse.SUPPRESS)
     parser.add_argument("--build-dir", help=argparse.SUPPRESS)
+    parser.add_argument("--threads", type=int, default=0, help=argparse.SUPPRESS)
+    parser.add_argument("--event-driven", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
         _child_main(args)
@@ -319,33 +332,58 @@ def main():
         peer_network.save_network(net, net_path)
         print(f"# network: {net.n} neurons, {net.n_edges} synapses, dt {DT_MS} ms, "
               f"{args.warmup} warm-up steps, {args.steps} timed steps, fastest of "
-              f"{args.repeat} timed runs for brian2 cpp and vorn, one for brian2 cython")
+              f"{args.repeat} timed runs for brian2 cpp and vorn, one for brian2 cython; "
+              f"1-thread figures by process CPU time, 2-thread figures by wall-clock time")
         cpp = _run_child("cpp", net_path, args, os.path.join(work, "cpp"))
+        cpp2 = _run_child("cpp", net_path, args, os.path.join(work, "cpp2"), threads=2)
         cython = _run_child("cython", net_path, args, work)
+        event = None
+        if not args.skip_event_driven:
+            event = (_run_child("cpp", net_path, args, os.path.join(work, "cpp_event"),
+                                event_driven=True),
+                     _run_child("cpp", net_path, args, os.path.join(work, "cpp2_event"),
+                                threads=2, event_driven=True))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    cpp_ns = _ns_per_synapse_step(cpp)
+    ns = _ns_per_synapse_step
+    cpp_ns = ns(cpp)
+    cpp2_ns = ns(cpp2, "wall")
     print(f"brian2_cpp_synapse_step_ns={cpp_ns:.4f}")
+    print(f"brian2_cpp_2threads_synapse_step_ns={cpp2_ns:.4f}")
     if cython["steps"] != args.steps:
         print(f"# brian2 cython runtime timed over {cython['steps']} steps instead of "
               f"{args.steps} to keep the run short")
-    print(f"brian2_cython_synapse_step_ns={_ns_per_synapse_step(cython):.4f}")
-    wall = (f"# wall-clock ns per synapse-step: brian2 cpp {_ns_per_synapse_step(cpp, 'wall'):.4f}"
-            f", brian2 cython {_ns_per_synapse_step(cython, 'wall'):.4f}")
-    spikes = f"# spikes over all steps: brian2 cpp {cpp['spikes']}"
+    print(f"brian2_cython_synapse_step_ns={ns(cython):.4f}")
+    if event:
+        print(f"# brian2 cpp with event-driven STDP traces, ns per synapse-step: 1 thread "
+              f"{ns(event[0]):.4f} (cpu), 2 threads {ns(event[1], 'wall'):.4f} (wall); "
+              f"spikes {event[0]['spikes']}, {event[1]['spikes']}")
+    wall = (f"# wall-clock ns per synapse-step: brian2 cpp {ns(cpp, 'wall'):.4f}"
+            f", brian2 cython {ns(cython, 'wall'):.4f}")
+    cpu2 = f"# process CPU ns per synapse-step on 2 threads: brian2 cpp {ns(cpp2):.4f}"
+    spikes = f"# spikes over all steps: brian2 cpp {cpp['spikes']}, brian2 cpp 2 threads " \
+             f"{cpp2['spikes']}"
     if args.skip_vorn:
         print(wall)
+        print(cpu2)
         print(spikes)
         return
-    vorn = time_vorn(net, args.steps, args.warmup, args.repeat)
-    vorn_ns = _ns_per_synapse_step(vorn)
+    vorn = time_vorn(net, args.steps, args.warmup, args.repeat, threads=1)
+    vorn_ns = ns(vorn)
     print(f"vorn_synapse_tick_ns={vorn_ns:.4f}")
     print(f"speedup_vs_brian2_cpp={cpp_ns / vorn_ns:.3f}")
-    vorn_wall = _ns_per_synapse_step(vorn, "wall")
-    print(f"{wall}, vorn {vorn_wall:.4f} "
-          f"(speedup {_ns_per_synapse_step(cpp, 'wall') / vorn_wall:.3f})")
-    print(f"{spikes}, vorn {vorn['spikes']}; vorn network built in {vorn['build_seconds']:.1f} s")
+    vorn2 = time_vorn(net, args.steps, args.warmup, args.repeat, threads=2)
+    vorn2_ns = ns(vorn2, "wall")
+    print(f"vorn_2threads_synapse_tick_ns={vorn2_ns:.4f}")
+    print(f"speedup_vs_brian2_cpp_2threads={cpp2_ns / vorn2_ns:.3f}")
+    vorn_wall = ns(vorn, "wall")
+    print(f"{wall}, vorn {vorn_wall:.4f} (speedup {ns(cpp, 'wall') / vorn_wall:.3f})")
+    print(f"# vorn wall-clock 2 threads against 1: {vorn_wall / vorn2_ns:.3f}x, "
+          f"brian2 cpp: {ns(cpp, 'wall') / cpp2_ns:.3f}x")
+    print(f"{cpu2}, vorn {ns(vorn2):.4f}")
+    print(f"{spikes}, vorn {vorn['spikes']}, vorn 2 threads {vorn2['spikes']}; vorn network "
+          f"built in {vorn['build_seconds']:.1f} s")
 
 
 if __name__ == "__main__":
