@@ -2,18 +2,40 @@
 
 The network (bench/peer_network.py): 10,000 current-based leaky
 integrate-and-fire neurons, about 1,000,000 STDP synapses with g_syn = 1, every
-neuron driven by its own constant current. Brian2 runs it twice, with its
-cpp_standalone device on one thread and with its Cython runtime, each in a
-child process; vorn_py runs it in this process. Every simulator gets 100
-warm-up steps of 1 ms, then timed runs of 1,000 steps: the fastest of three
-for Brian2's C++ program (rerun from the start) and for vorn (continuing the
-simulation), one for the Cython runtime, which is shortened if it would take
-too long. Printed figures are nanoseconds per synapse per step: the process
-CPU time of the timed run divided by steps and synapses, which on a shared
-machine varies far less than wall time (all three are single-threaded), and
-speedup_vs_brian2_cpp = brian2 cpp ns / vorn ns. Lines starting with '#' are
-comments: settings, the same figures by wall-clock time, spike counts,
-shortened runs.
+neuron driven by its own constant current. Each Brian2 run is a child
+process: the cpp_standalone device without OpenMP (one thread) and with
+openmp_threads = 2, and the Cython runtime; vorn_py runs in this process, once
+with sim.threads = 1 and once, on a freshly built network, with
+sim.threads = 2 (set explicitly both times: a new Sim starts with every
+available core). Every simulator gets 100 warm-up steps of 1 ms, then timed
+runs of 1,000 steps: the fastest of three for Brian2's C++ programs (rerun
+from the start) and for vorn (continuing the simulation), one for the Cython
+runtime, which is shortened if it would take too long. Printed figures are
+nanoseconds per synapse per step.
+
+One thread: the process CPU time of the timed run divided by steps and
+synapses, which on a shared machine varies far less than wall time;
+speedup_vs_brian2_cpp = brian2 cpp ns / vorn ns, both on one thread.
+
+Two threads: CPU time adds up the time of both threads, so it would charge
+for the parallelism rather than credit it; brian2_cpp_2threads_synapse_step_ns
+and vorn_2threads_synapse_tick_ns are the wall-clock time of the timed run
+(again the fastest of three), and speedup_vs_brian2_cpp_2threads is their
+ratio. Brian2 measures its wall time inside the generated program around the
+run loop; vorn's covers sim.run() including the spike list it returns. On a
+machine whose cores are busy with other work these figures suffer first:
+a thread that is descheduled holds up the others at each step's barrier.
+
+Brian2 also runs with the STDP traces declared event-driven, which many
+models use: each synapse's traces are decayed from its last update when one
+of its pathways fires rather than on every step. It is printed as a comment
+line only (one thread by CPU time, two by wall time).
+
+Lines starting with '#' are comments: settings, the event-driven runs, the
+one-thread figures by wall-clock time, how much two threads gain over one,
+the two-thread runs' CPU time, spike counts (every run counts the warm-up
+and its first timed run; vorn's two runs agree exactly, Brian2's may differ
+from vorn's by the rounding drift described below), shortened runs.
 
 How each vorn step maps onto Brian2's schedule (one step = one tick):
 - Input: vorn forms J = (stimulus + synaptic input) + epsc, integrates v with
@@ -48,6 +70,14 @@ Remaining differences:
   constants, its C++ is compiled with -ffast-math, and it sums synaptic input
   per target in spike order rather than vorn's creation order; results agree
   to rounding, so spike trains can drift apart after many steps.
+- With OpenMP, Brian2 splits its synapses between the threads by index range
+  for the per-synapse work (trace decay, plasticity), but runs the delivering
+  pathway, which adds into a per-target variable, on one thread over the
+  spiking synapses in the same order as without OpenMP; so its two-thread
+  run sums input in the same order as its one-thread run.
+- Event-driven traces are decayed by exp(-(t - lastupdate) / tau) in one
+  step rather than by a product of per-step factors, which rounds
+  differently again.
 - vorn reads every neuron's stimulus from a table of stimulations that counts
   down; here the drive is a constant per-neuron current (durations of 1e9 ms
   never expire in either simulator).
