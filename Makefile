@@ -119,7 +119,7 @@ bench: python-install
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
-# Side-by-side timing against Brian2 (C++ standalone and Cython runtime) and the
+# Side-by-side timing against Brian2 (C++ standalone on 1 and 2 threads, Cython runtime) and the
 # checks that both simulators run the same network. Brian2, numpy and this
 # package are installed into $(BENCH_VENV), made from python3.13 on first use.
 BENCH_VENV ?= .venv-bench

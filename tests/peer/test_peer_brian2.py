@@ -123,18 +123,20 @@ def reference_run(net, steps):
     return spikes, ref
 
 
-def brian2_run(device, n, p, steps, build_dir):
-    """Runs the Brian2 model in a fresh process; returns per-step spikes and weights."""
+def brian2_run(device, n, p, steps, build_dir, threads=0, event_driven=False):
+    """Runs the Brian2 model in a fresh process; returns per-step spikes,
+    weights and membrane potentials."""
     import brian2 as b2
 
     b2.prefs.core.default_float_dtype = np.float32
     if device == "cpp_standalone":
         b2.set_device("cpp_standalone", directory=build_dir)
-        b2.prefs.devices.cpp_standalone.openmp_threads = 0
+        b2.prefs.devices.cpp_standalone.openmp_threads = threads
     else:
         b2.prefs.codegen.target = device
     net = peer_network.build_network(n, p)
-    network, neurons, synapses, monitor = peer_brian2.brian2_model(net, record_spikes=True)
+    network, neurons, synapses, monitor = peer_brian2.brian2_model(
+        net, record_spikes=True, event_driven=event_driven)
     network.run(steps * peer_brian2.DT_MS * b2.ms)
     step = np.round(np.asarray(monitor.t / b2.ms) / peer_brian2.DT_MS).astype(int)
     index = np.asarray(monitor.i)
@@ -144,15 +146,29 @@ def brian2_run(device, n, p, steps, build_dir):
     return spikes, np.asarray(synapses.w)[order], np.asarray(neurons.v)
 
 
-@pytest.mark.parametrize("device", ["numpy", "cython", "cpp_standalone"])
-def test_brian2_model_reproduces_the_reference_dynamics(device, tmp_path):
+# The benchmark's Brian2 runs: each code target, and C++ standalone on 2
+# OpenMP threads and with event-driven STDP traces.
+@pytest.mark.parametrize(
+    "device,threads,event_driven",
+    [
+        ("numpy", 0, False),
+        ("cython", 0, False),
+        ("cpp_standalone", 0, False),
+        ("cpp_standalone", 2, False),
+        ("cpp_standalone", 0, True),
+        ("cpp_standalone", 2, True),
+    ],
+    ids=["numpy", "cython", "cpp", "cpp-2threads", "cpp-event-driven", "cpp-2threads-event-driven"],
+)
+def test_brian2_model_reproduces_the_reference_dynamics(device, threads, event_driven, tmp_path):
     pytest.importorskip("brian2")
     n, p, steps = 200, 0.05, 250
     net = peer_network.build_network(n, p)
     want_spikes, ref = reference_run(net, steps)
     ctx = multiprocessing.get_context("spawn")
     with ctx.Pool(1) as pool:
-        spikes, weights, v = pool.apply(brian2_run, (device, n, p, steps, str(tmp_path)))
+        spikes, weights, v = pool.apply(
+            brian2_run, (device, n, p, steps, str(tmp_path), threads, event_driven))
     assert sum(map(len, want_spikes)) > n  # the drive makes most neurons fire
     assert spikes == want_spikes
     # The net's edges are already sorted by (pre, post).
@@ -161,10 +177,20 @@ def test_brian2_model_reproduces_the_reference_dynamics(device, tmp_path):
     assert np.allclose(v, ref.v, atol=1e-3, rtol=0)
 
 
-def test_vorn_sim_reproduces_the_reference_dynamics_exactly():
+def os_threads():
+    return len(os.listdir("/proc/self/task"))
+
+
+# About 29,000 synapses: enough work per tick that the engine shares each
+# tick among its threads rather than running it on the caller alone.
+@pytest.mark.parametrize("threads", [1, 2])
+def test_vorn_sim_reproduces_the_reference_dynamics_exactly(threads):
     vorn_py = pytest.importorskip("vorn_py")
-    net = peer_network.build_network(120, 0.08)
+    net = peer_network.build_network(600, 0.08)
     sim = peer_brian2.build_vorn(net, vorn_py)
+    sim.threads = threads
+    assert sim.threads == threads
+    threads_before = os_threads()
     assert (sim.n_neurons, sim.n_synapses) == (net.n, net.n_edges)
     edge_ids = [peer_network.edge_id_text(int(lo)) for lo in net.edge_lo()]
     assert [e for e, _ in sim.weight_snapshot()] == edge_ids
@@ -177,5 +203,7 @@ def test_vorn_sim_reproduces_the_reference_dynamics_exactly():
         got = sim.tick(peer_brian2.DT_MS)
         assert sorted(index[node] for node, _ in got) == want, f"tick {step}"
         assert all(t == float(step) for _, t in got)
+    if threads > 1 and os.path.isdir("/proc/self/task"):
+        assert os_threads() > threads_before, "the ticks ran without worker threads"
     weights = np.array([w for _, w in sim.weight_snapshot()], dtype=np.float32)
     assert np.array_equal(weights, ref.w)
