@@ -20,6 +20,7 @@ JsonInput::JsonInput(ByteSource& source, std::uint64_t cap)
 std::char_traits<char>::int_type JsonInput::next_chunk(Adapter& a) {
     live_ = &a;
     if (!refill()) {
+        reached_end_ = true;
         a.cur = a.lim = lim_;
         return std::char_traits<char>::eof();
     }

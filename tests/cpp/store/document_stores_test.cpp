@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -62,6 +63,18 @@ TEST(TopologyStore, InvalidTopologyIsNeverWritten) {
     EXPECT_EQ(error_text(write_topology(dir.path, bad)),
               "edge 10000000-0000-4000-8000-000000000003 is a self-loop (pre == post)");
     EXPECT_EQ(slurp(dir / "topology.json"), *serialize_topology(sample_topology()));
+}
+
+TEST(TopologyStore, BytesAfterANulAreRefusedWithTheirPosition) {
+    TempDir dir;
+    ASSERT_TRUE(write_topology(dir.path, sample_topology()));
+    std::string text = slurp(dir / "topology.json");
+    auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+    auto last_line = text.size() - text.rfind('\n') - 1;
+    spit(dir / "topology.json", text + std::string("\0garbage{{{", 11));
+    EXPECT_EQ(error_text(read_topology(dir.path)),
+              "topology JSON parse error: unexpected NUL byte after the value at line " +
+                  std::to_string(lines) + " column " + std::to_string(last_line + 1));
 }
 
 TEST(TopologyStore, MissingAndUnreadableFiles) {
