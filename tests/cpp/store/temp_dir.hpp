@@ -60,7 +60,9 @@ struct FaultyFiles : FileAccess {
     int zero_writes = 0;  // writes that accept nothing
     int interrupted_writes = 0;
     int interrupted_syncs = 0;
-    int write_errno = 0;  // fail every write / file sync / read with this errno
+    int write_errno = 0;        // fail every write / file sync / read with this errno
+    int write_errno_after = 0;  // ... once this many writes have been let through
+    int zero_writes_after = 0;  // writes let through before the zero writes begin
     int sync_errno = 0;
     int read_errno = 0;
     bool fail_dir_open = false;
@@ -76,9 +78,9 @@ struct FaultyFiles : FileAccess {
         ++writes;
         if (interrupted_writes > 0 && interrupted_writes--)
             return fail(EINTR);
-        if (write_errno != 0)
+        if (write_errno != 0 && writes > write_errno_after)
             return fail(write_errno);
-        if (zero_writes > 0 && zero_writes--)
+        if (zero_writes > 0 && writes > zero_writes_after && zero_writes--)
             return 0;
         return FileAccess::write(fd, buf, n < chunk ? n : chunk);
     }
