@@ -128,25 +128,18 @@ std::expected<void, CortexError> write_weights(std::string_view root, std::strin
     auto file = AtomicFile::begin(weights_path(root, cortex_type), fs);
     if (!file)
         return std::unexpected(std::move(file.error()));
-    auto result = [&]() -> std::expected<void, CortexError> {
-        if (auto bad = find_non_finite_weight(records))
-            return std::unexpected(*bad);
-        BufferedWriter out(*file);
-        WeightsHeader header = encode_weights_header(records.size());
-        auto streamed = out.append(header.data(), header.size());
-        if (streamed)
-            streamed = out.append(records.data(), records.size_bytes());
-        if (!streamed)
-            return std::unexpected(WeightsError::io_error(streamed.error()));
-        if (auto flushed = out.flush(); !flushed)
-            return std::unexpected(flushed.error());
-        return file->commit();
-    }();
-    // A failed write leaves no temporary file behind, only the previous
-    // latest.cwt (the rename is the last step that can fail).
-    if (!result)
-        (void)fs.unlink(file->temp_path().c_str());
-    return result;
+    if (auto bad = find_non_finite_weight(records))
+        return std::unexpected(*bad);
+    BufferedWriter out(*file);
+    WeightsHeader header = encode_weights_header(records.size());
+    auto streamed = out.append(header.data(), header.size());
+    if (streamed)
+        streamed = out.append(records.data(), records.size_bytes());
+    if (!streamed)
+        return std::unexpected(WeightsError::io_error(streamed.error()));
+    if (auto flushed = out.flush(); !flushed)
+        return std::unexpected(flushed.error());
+    return file->commit();
 }
 
 std::expected<std::vector<WeightRecord>, CortexError> read_weights(std::string_view root,
