@@ -5,6 +5,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <new>
+#include <stdexcept>
 #include <string_view>
 
 #include "core/format/cortex_error.hpp"
@@ -41,5 +43,35 @@ PyObject* raise_panic(std::string_view message);
 
 // The PanicException class (borrowed), or nullptr before register_errors().
 PyObject* panic_exception_type();
+
+// Guarded<F>::call runs F, an entry point called by the interpreter, and
+// turns a C++ exception that escapes it into a Python exception instead of
+// letting it end the process: std::bad_alloc (and std::length_error, a size
+// no container can reach) becomes MemoryError; anything else, which the core
+// never throws, a PanicException. Store operations leave their objects as
+// they were when memory runs out, so the object stays usable.
+template <auto F>
+struct Guarded;
+
+template <typename... Args, PyObject* (*F)(Args...)>
+struct Guarded<F> {
+    static PyObject* call(Args... args) noexcept {
+        try {
+            return F(args...);
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        } catch (const std::exception& e) {
+            return raise_panic(e.what());
+        } catch (...) {
+            return raise_panic("unknown C++ exception");
+        }
+        return PyErr_NoMemory();
+    }
+};
+
+// The guarded form of F, for method, getter, repr and tp_new slots:
+// every entry of the module's tables goes through it.
+template <auto F>
+inline constexpr auto guarded = &Guarded<F>::call;
 
 }  // namespace vorn::py

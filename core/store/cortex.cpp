@@ -60,12 +60,13 @@ std::optional<CortexError> existing_document(FileAccess& fs, const std::string& 
     return std::nullopt;
 }
 
-// The identity of the file at path now; absent when there is none. Does
-// not allocate.
+// The identity of the document at path now; absent when there is none.
+// Something other than a regular file there holds nobody's edits either (the
+// write that follows reports it). Does not allocate.
 std::expected<FileIdentity, IoError> identity_now(FileAccess& fs, const std::string& path) {
     struct stat st;
     if (fs.stat(path.c_str(), &st) == 0)
-        return FileIdentity::of(st);
+        return S_ISREG(st.st_mode) ? FileIdentity::of(st) : FileIdentity{};
     IoError error = IoError::os(errno);
     if (error.is_missing())
         return FileIdentity{};
@@ -199,7 +200,10 @@ std::expected<void, CortexError> Cortex::check_current(const FolderLock& lock, D
     if (!file)
         return std::unexpected(file.error());
     const DocumentVersion& seen = which == Document::Metadata ? view_.metadata : view_.topology;
-    if (seen != DocumentVersion{*file, (*generations)[which]})
+    // A document removed by hand holds nobody's edits any more, so it may be
+    // written again; one replaced since, under the lock or not, may not.
+    const bool replaced = file->present && *file != seen.file;
+    if (replaced || (*generations)[which] != seen.generation)
         return std::unexpected(CortexError::stale_handle(path));
     return {};
 }

@@ -201,6 +201,19 @@ TEST_F(TwoHandles, ATopologyWrittenAfterAnOpenThatFoundNoneMakesTheHandleStale) 
     EXPECT_EQ(error_text(late.add_neuron(neuron(kB))), stale_text("topology.json"));
 }
 
+TEST_F(TwoHandles, ADocumentRemovedByHandIsWrittenAgain) {
+    Cortex handle = open();
+    ASSERT_TRUE(handle.add_neuron(neuron(kA)));
+    std::filesystem::remove(root + "/topology.json");
+    ASSERT_TRUE(handle.save());
+    EXPECT_EQ(read_topology(root), handle.topology());
+    // Unless another writer has replaced it in between.
+    Cortex other = open();
+    ASSERT_TRUE(other.add_neuron(neuron(kB)));
+    std::filesystem::remove(root + "/topology.json");
+    EXPECT_EQ(error_text(handle.add_neuron(neuron(kC))), stale_text("topology.json"));
+}
+
 TEST_F(TwoHandles, OpeningCreatesNoLockFile) {
     std::filesystem::remove(root + "/write.lock");
     Cortex handle = open();
