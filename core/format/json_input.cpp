@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <tuple>
 
 namespace vorn {
 namespace {
@@ -41,6 +42,14 @@ bool JsonInput::refill() {
     }
     if (source_done_)
         return false;
+    // When no byte follows, the finished chunk stays the current one, so
+    // that positions still point at its last byte (the read left it intact).
+    const auto keep = std::tuple(chunk_, lim_, chunk_offset_, lines_before_, line_start_);
+    auto stay = [&] {
+        std::tie(chunk_, lim_, chunk_offset_, lines_before_, line_start_) = keep;
+        source_done_ = true;
+        return false;
+    };
     // Fold the finished chunk into the line count before it is overwritten.
     std::string_view done(chunk_, static_cast<std::size_t>(lim_ - chunk_));
     if (auto last = done.rfind('\n'); last != std::string_view::npos) {
@@ -56,13 +65,10 @@ bool JsonInput::refill() {
     auto got = source_->read(buffer_.data(), want);
     if (!got) {
         io_error_ = got.error();
-        source_done_ = true;
-        return false;
+        return stay();
     }
-    if (*got == 0) {
-        source_done_ = true;
-        return false;
-    }
+    if (*got == 0)
+        return stay();
     total_read_ += *got;
     if (total_read_ > cap_) {
         over_cap_ = true;

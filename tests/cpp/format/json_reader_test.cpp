@@ -138,6 +138,22 @@ TEST(JsonInput, StreamedInputMatchesMemoryInputAndTracksPositions) {
     EXPECT_EQ(v.error().column, 3u);
 }
 
+// An error at the end of the input is placed at the last byte read, also when
+// that byte ended an earlier chunk (found by fuzzing: "{\n" streamed gave
+// "line 2" instead of "line 1 column 2").
+TEST(JsonInput, EndOfInputErrorsHaveTheSamePositionWhateverTheChunks) {
+    for (const std::string text : {"{\n", "[1,\n\n", "{\"a\": \n", "[\n 1"}) {
+        const std::string whole = error_of(text);
+        for (std::size_t piece = 1; piece <= text.size() + 1; ++piece) {
+            PieceSource src(text, piece);
+            JsonInput in(src, 1000);
+            auto v = parse_json_value(in);
+            ASSERT_FALSE(v);
+            EXPECT_EQ(v.error().message(), whole) << "pieces of " << piece;
+        }
+    }
+}
+
 TEST(JsonInput, StopsOneByteAfterTheCap) {
     PieceSource src("[1", 7, true);
     JsonInput in(src, 100);
