@@ -211,7 +211,7 @@ std::expected<void, CortexError> Cortex::check_current(const FolderLock& lock, D
 std::expected<void, CortexError> Cortex::replace(FolderLock& lock, Document which,
                                                  const std::string& path, std::string_view bytes) {
     if (auto written = atomic_write(path, bytes, *fs_); !written)
-        return written;
+        return std::unexpected(written.error());
     // The document is replaced: from here on nothing may fail the call.
     // A count that cannot be stored leaves the old one, which still matches
     // the file this handle records below; another handle that saw the old
@@ -237,9 +237,9 @@ std::expected<void, CortexError> Cortex::commit_topology(std::string_view bytes,
     if (!lock)
         return std::unexpected(lock.error());
     if (auto current = check_current(*lock, Document::Topology, path); !current)
-        return current;
+        return std::unexpected(current.error());
     if (auto replaced = replace(*lock, Document::Topology, path, bytes); !replaced)
-        return replaced;
+        return std::unexpected(replaced.error());
     // Still under the lock, so that a failed append can cut the journal
     // back without losing another writer's line. Its failure, running out
     // of memory included, does not fail the edit that is already on disk.
@@ -264,12 +264,12 @@ std::expected<void, CortexError> Cortex::save() {
         return std::unexpected(lock.error());
     // Both checked before either is written.
     if (auto current = check_current(*lock, Document::Metadata, metadata_path); !current)
-        return current;
+        return std::unexpected(current.error());
     if (auto current = check_current(*lock, Document::Topology, topology_path); !current)
-        return current;
+        return std::unexpected(current.error());
     if (auto replaced = replace(*lock, Document::Metadata, metadata_path, *metadata_bytes);
         !replaced)
-        return replaced;
+        return std::unexpected(replaced.error());
     return replace(*lock, Document::Topology, topology_path, *topology_bytes);
 }
 
@@ -294,7 +294,7 @@ std::expected<void, CortexError> Cortex::rename(std::string new_name, std::strin
             return std::unexpected(lock.error());
         if (auto current = check_current(*lock, Document::Metadata, path); !current) {
             restore();
-            return current;
+            return std::unexpected(current.error());
         }
         return replace(*lock, Document::Metadata, path, *bytes);
     } catch (...) {

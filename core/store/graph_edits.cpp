@@ -94,11 +94,14 @@ std::expected<void, CortexError> Cortex::finish_edit(Undo&& undo, MakeEvent&& ma
             return std::unexpected(std::move(bytes.error()));
         }
         auto committed = commit_topology(*bytes, make_event());
-        // A stale handle must not keep a change it could never write; a disk
-        // failure keeps it in memory for the next save.
-        if (!committed && committed.error().kind() == CortexError::Kind::StaleHandle)
-            undo();
-        return committed;
+        if (!committed) {
+            // A stale handle must not keep a change it could never write; a
+            // disk failure keeps it in memory for the next save.
+            if (committed.error().kind() == CortexError::Kind::StaleHandle)
+                undo();
+            return std::unexpected(std::move(committed.error()));
+        }
+        return {};
     } catch (...) {
         // Out of memory before topology.json was replaced (nothing allocates
         // after that).
