@@ -13,9 +13,11 @@ constexpr std::size_t kChunkBytes = 256 * 1024;
 
 JsonInput::JsonInput(std::string_view bytes) : memory_(bytes) {}
 
+// The chunk is left uninitialised: only the bytes read are ever looked at,
+// and a small document should not pay for clearing the whole chunk.
 JsonInput::JsonInput(ByteSource& source, std::uint64_t cap)
-    : source_(&source), buffer_(kChunkBytes), cap_(cap) {
-    chunk_ = lim_ = buffer_.data();
+    : source_(&source), buffer_(new char[kChunkBytes]), cap_(cap) {
+    chunk_ = lim_ = buffer_.get();
 }
 
 std::char_traits<char>::int_type JsonInput::next_chunk(Adapter& a) {
@@ -57,12 +59,12 @@ bool JsonInput::refill() {
         line_start_ = chunk_offset_ + last + 1;
     }
     chunk_offset_ += static_cast<std::uint64_t>(lim_ - chunk_);
-    chunk_ = lim_ = buffer_.data();
+    chunk_ = lim_ = buffer_.get();
 
     // Never pull more than cap + 1 bytes in total.
     std::uint64_t allowed = cap_ - std::min(cap_, total_read_) + 1;
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), allowed));
-    auto got = source_->read(buffer_.data(), want);
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, allowed));
+    auto got = source_->read(buffer_.get(), want);
     if (!got) {
         io_error_ = got.error();
         return stay();
@@ -75,7 +77,7 @@ bool JsonInput::refill() {
         source_done_ = true;
         return false;
     }
-    lim_ = buffer_.data() + *got;
+    lim_ = buffer_.get() + *got;
     return true;
 }
 

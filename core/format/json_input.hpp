@@ -6,10 +6,10 @@
 
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/format/io_error.hpp"
 
@@ -92,7 +92,7 @@ class JsonInput {
     std::string_view memory_;  // the whole input when not streamed
     bool memory_loaded_ = false;
     ByteSource* source_ = nullptr;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;  // one chunk when streamed
     std::uint64_t cap_ = 0;
     std::uint64_t total_read_ = 0;
     bool over_cap_ = false;
