@@ -237,7 +237,7 @@ TEST_F(CortexTest, RenameWritesMetadataAndRefusedNamesChangeNothing) {
     EXPECT_EQ(c.metadata().name, "Renamed");
     EXPECT_EQ(c.metadata().updated_at, "2024-06-01T00:00:00Z");
     EXPECT_EQ(text("metadata.json"), on_disk);
-    EXPECT_FALSE(exists("metadata.json.tmp"));
+    EXPECT_EQ(testing::temp_files(root), std::vector<std::string>{});
 }
 
 TEST_F(CortexTest, WeightsLiveUnderTheCortexType) {
