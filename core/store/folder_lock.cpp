@@ -13,11 +13,16 @@ namespace {
 
 constexpr std::size_t kGenerationBytes = 16;
 
-// Retries the flock call while a signal interrupts the wait.
+// Retries the flock call while a signal interrupts the wait. A file system
+// that cannot lock at all (some network and user-space ones) is written
+// without the lock, as before locks were taken; the version check of the
+// store handle still applies there.
 int lock_retrying(FileAccess& fs, int fd, int operation) {
     int rc;
     while ((rc = fs.flock(fd, operation)) != 0 && errno == EINTR) {
     }
+    if (rc != 0 && (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS))
+        return 0;
     return rc;
 }
 

@@ -211,6 +211,19 @@ TEST_F(TwoHandles, AnAbsentTopologyIsWrittenUnlessAnotherWriterCameFirst) {
     EXPECT_EQ(error_text(handle.add_neuron(neuron(kC))), stale_text("topology.json"));
 }
 
+// Some network and user-space file systems cannot lock at all.
+struct NoLocks : testing::FaultyFiles {
+    int flock(int, int) override { return fail(ENOLCK); }
+};
+
+TEST_F(TwoHandles, AFileSystemWithoutLocksIsStillWrittenAndChecked) {
+    NoLocks fs;
+    Cortex first = open(fs);
+    Cortex second = open(fs);
+    ASSERT_TRUE(first.add_neuron(neuron(kA)));
+    EXPECT_EQ(error_text(second.add_neuron(neuron(kB))), stale_text("topology.json"));
+}
+
 TEST_F(TwoHandles, OpeningCreatesNoLockFile) {
     std::filesystem::remove(root + "/write.lock");
     Cortex handle = open();
