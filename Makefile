@@ -6,6 +6,7 @@
 #   make test-mpi       the distributed-run tests under mpirun, on 1, 2 and 3 ranks
 #   make bench          Release build, every benchmark, one key=value line per figure
 #   make bench-mpi      the reference network's tick on 1 and 2 ranks
+#   make fuzz           every fuzz target for FUZZ_SECONDS (default 60) under ASan + UBSan
 
 JOBS ?= 2
 CMAKE ?= cmake
@@ -25,7 +26,7 @@ SANITIZER_PRELOAD = $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=
 
 .PHONY: all demo test test-cpp test-python test-sanitize test-cpp-sanitize \
 	test-python-sanitize test-tsan python-install python-install-asan bench format \
-	deps-build deps-test deps-mpi python-install-mpi test-mpi bench-mpi
+	deps-build deps-test deps-mpi deps-fuzz python-install-mpi test-mpi bench-mpi fuzz
 
 all: test
 
@@ -38,6 +39,9 @@ deps-test:
 
 deps-mpi:
 	tools/install_deps.sh build mpi
+
+deps-fuzz:
+	tools/install_deps.sh build fuzz
 
 demo: python-install
 	$(PY) examples/quickstart.py
@@ -118,6 +122,42 @@ bench: python-install
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
+
+# libFuzzer targets, one per reader (tests/fuzz/), built with clang with every
+# library under AddressSanitizer and UndefinedBehaviorSanitizer. Each runs for
+# FUZZ_SECONDS from a corpus written from folders made through the store; new
+# inputs accumulate in $(FUZZ_BUILD)/corpus, crashes land in
+# $(FUZZ_BUILD)/crashes and each run's output in $(FUZZ_BUILD)/logs.
+# The Python-value target keeps the embedded interpreter alive for the whole
+# run, so leak detection is off for it.
+FUZZ_SECONDS ?= 60
+FUZZ_CC ?= clang-19
+FUZZ_CXX ?= clang++-19
+FUZZ_TARGETS ?= topology metadata weights event_line uuid py_value state
+FUZZ_BUILD := build/fuzz
+
+fuzz: deps-fuzz
+	tools/ensure_venv.sh $(VENV)
+	$(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=$(FUZZ_CC) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_FUZZ=ON -DVORN_BUILD_TESTS=OFF \
+		-DVORN_BUILD_BENCH=OFF -DPython_EXECUTABLE=$(CURDIR)/$(PY)
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS)
+	$(FUZZ_BUILD)/tests/fuzz/make_fuzz_corpus $(FUZZ_BUILD)/corpus
+	@mkdir -p $(FUZZ_BUILD)/crashes $(FUZZ_BUILD)/logs
+	@for t in $(FUZZ_TARGETS); do \
+		leaks=1; [ $$t = py_value ] && leaks=0; \
+		log=$(FUZZ_BUILD)/logs/$$t.log; \
+		if ASAN_OPTIONS=detect_leaks=$$leaks:malloc_context_size=8 \
+			$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t \
+			-max_total_time=$(FUZZ_SECONDS) \
+			-detect_leaks=$$leaks -print_final_stats=1 \
+			-artifact_prefix=$(FUZZ_BUILD)/crashes/$$t- $(FUZZ_BUILD)/corpus/$$t >$$log 2>&1; \
+		then \
+			echo "fuzz_$$t: $$(sed -n 's/^stat::number_of_executed_units: *//p' $$log) executions, no crash"; \
+		else \
+			echo "fuzz_$$t: FAILED, see $$log"; tail -n 40 $$log; exit 1; \
+		fi; \
+	done
 
 # Side-by-side timing against Brian2 (C++ standalone on 1 and 2 threads, Cython runtime) and the
 # checks that both simulators run the same network. Brian2, numpy and this

@@ -51,6 +51,7 @@ def uuid_text(hi: int, lo: int) -> str:
 
 def build_reference_network() -> vorn_py.Sim:
     sim = vorn_py.Sim()
+    sim.threads = 1  # bench_tick runs on one thread too
     for i in range(N):
         sim.add_neuron(uuid_text(0, i + 1))
     posts = np.arange(N, dtype=np.uint64)

@@ -19,8 +19,6 @@ from vorn_py import seeds
 N_NEURONS = 60
 K_NEIGHBOURS = 3
 P_REWIRE = 0.1
-# small_world may rewire an edge onto a (pre, post) pair that already exists,
-# which the store refuses; this seed gives a network without such repeats.
 SEED = 4
 N_INPUTS = 5
 INPUT_CURRENT = 30.0

@@ -306,7 +306,8 @@ PyObject* cortex_rename(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* cortex_save(PyObject* self, PyObject*) {
     CortexObject* cortex = as_cortex(self);
-    auto guard = borrow_shared(cortex->borrow);
+    // Exclusive: a save records the versions it wrote in the handle.
+    auto guard = borrow_exclusive(cortex->borrow);
     if (!guard)
         return nullptr;
     auto saved = cortex->handle.save();
@@ -320,39 +321,44 @@ PyObject* cortex_save(PyObject* self, PyObject*) {
 constexpr int kVarKw = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef kCortexMethods[] = {
-    {"open", as_cfunction(cortex_open), kVarKw | METH_STATIC, kCortexOpenDoc},
-    {"save_state", as_cfunction(cortex_save_state), kVarKw, kCortexSaveStateDoc},
-    {"create", as_cfunction(cortex_create), kVarKw | METH_STATIC, kCortexCreateDoc},
-    {"node_ids", as_cfunction(cortex_node_ids), METH_NOARGS, "node_ids($self)\n--\n\n"},
-    {"list_nodes", as_cfunction(cortex_node_ids), METH_NOARGS, "list_nodes($self)\n--\n\n"},
-    {"edge_ids", as_cfunction(cortex_edge_ids), METH_NOARGS, "edge_ids($self)\n--\n\n"},
-    {"list_synapses", as_cfunction(cortex_edge_ids), METH_NOARGS, "list_synapses($self)\n--\n\n"},
-    {"n_nodes", as_cfunction(cortex_n_nodes), METH_NOARGS, "n_nodes($self)\n--\n\n"},
-    {"n_edges", as_cfunction(cortex_n_edges), METH_NOARGS, "n_edges($self)\n--\n\n"},
-    {"nodes", as_cfunction(cortex_nodes), METH_NOARGS, kCortexNodesDoc},
-    {"edges", as_cfunction(cortex_edges), METH_NOARGS, kCortexEdgesDoc},
-    {"add_neuron", as_cfunction(cortex_add_neuron), kVarKw, kCortexAddNeuronDoc},
-    {"add_synapse", as_cfunction(cortex_add_synapse), kVarKw, kCortexAddSynapseDoc},
-    {"remove_neuron", as_cfunction(cortex_remove_neuron), kVarKw, kCortexRemoveNeuronDoc},
-    {"remove_synapse", as_cfunction(cortex_remove_synapse), kVarKw,
+    {"open", as_cfunction(guarded<cortex_open>), kVarKw | METH_STATIC, kCortexOpenDoc},
+    {"create", as_cfunction(guarded<cortex_create>), kVarKw | METH_STATIC, kCortexCreateDoc},
+    {"save_state", as_cfunction(guarded<cortex_save_state>), kVarKw, kCortexSaveStateDoc},
+    {"node_ids", as_cfunction(guarded<cortex_node_ids>), METH_NOARGS, "node_ids($self)\n--\n\n"},
+    {"list_nodes", as_cfunction(guarded<cortex_node_ids>), METH_NOARGS,
+     "list_nodes($self)\n--\n\n"},
+    {"edge_ids", as_cfunction(guarded<cortex_edge_ids>), METH_NOARGS, "edge_ids($self)\n--\n\n"},
+    {"list_synapses", as_cfunction(guarded<cortex_edge_ids>), METH_NOARGS,
+     "list_synapses($self)\n--\n\n"},
+    {"n_nodes", as_cfunction(guarded<cortex_n_nodes>), METH_NOARGS, "n_nodes($self)\n--\n\n"},
+    {"n_edges", as_cfunction(guarded<cortex_n_edges>), METH_NOARGS, "n_edges($self)\n--\n\n"},
+    {"nodes", as_cfunction(guarded<cortex_nodes>), METH_NOARGS, kCortexNodesDoc},
+    {"edges", as_cfunction(guarded<cortex_edges>), METH_NOARGS, kCortexEdgesDoc},
+    {"add_neuron", as_cfunction(guarded<cortex_add_neuron>), kVarKw, kCortexAddNeuronDoc},
+    {"add_synapse", as_cfunction(guarded<cortex_add_synapse>), kVarKw, kCortexAddSynapseDoc},
+    {"remove_neuron", as_cfunction(guarded<cortex_remove_neuron>), kVarKw, kCortexRemoveNeuronDoc},
+    {"remove_synapse", as_cfunction(guarded<cortex_remove_synapse>), kVarKw,
      "remove_synapse($self, edge_id)\n--\n\n"},
-    {"rename", as_cfunction(cortex_rename), kVarKw, "rename($self, new_name, now_rfc3339)\n--\n\n"},
-    {"save", as_cfunction(cortex_save), METH_NOARGS, "save($self)\n--\n\n"},
-    {"persist_weights", as_cfunction(cortex_persist_weights), kVarKw, kCortexPersistWeightsDoc},
-    {"persist_weights_raw", as_cfunction(cortex_persist_weights_raw), kVarKw,
+    {"rename", as_cfunction(guarded<cortex_rename>), kVarKw,
+     "rename($self, new_name, now_rfc3339)\n--\n\n"},
+    {"save", as_cfunction(guarded<cortex_save>), METH_NOARGS, "save($self)\n--\n\n"},
+    {"persist_weights", as_cfunction(guarded<cortex_persist_weights>), kVarKw,
+     kCortexPersistWeightsDoc},
+    {"persist_weights_raw", as_cfunction(guarded<cortex_persist_weights_raw>), kVarKw,
      kCortexPersistWeightsRawDoc},
-    {"load_weights", as_cfunction(cortex_load_weights), METH_NOARGS, kCortexLoadWeightsDoc},
-    {"apply_seed", as_cfunction(cortex_apply_seed), kVarKw, kCortexApplySeedDoc},
+    {"load_weights", as_cfunction(guarded<cortex_load_weights>), METH_NOARGS,
+     kCortexLoadWeightsDoc},
+    {"apply_seed", as_cfunction(guarded<cortex_apply_seed>), kVarKw, kCortexApplySeedDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef kCortexGetSet[] = {
-    {"root", text_property<root_of>, nullptr, nullptr, nullptr},
-    {"cortex_type", text_property<type_of>, nullptr, nullptr, nullptr},
-    {"name", text_property<name_of>, nullptr, nullptr, nullptr},
-    {"id", cortex_get_id, nullptr, nullptr, nullptr},
-    {"created_at", text_property<created_of>, nullptr, nullptr, nullptr},
-    {"updated_at", text_property<updated_of>, nullptr, nullptr, nullptr},
+    {"root", guarded<text_property<root_of>>, nullptr, nullptr, nullptr},
+    {"cortex_type", guarded<text_property<type_of>>, nullptr, nullptr, nullptr},
+    {"name", guarded<text_property<name_of>>, nullptr, nullptr, nullptr},
+    {"id", guarded<cortex_get_id>, nullptr, nullptr, nullptr},
+    {"created_at", guarded<text_property<created_of>>, nullptr, nullptr, nullptr},
+    {"updated_at", guarded<text_property<updated_of>>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -363,7 +369,7 @@ PyTypeObject kCortexType = {
     .tp_basicsize = sizeof(CortexObject),
     .tp_itemsize = 0,
     .tp_dealloc = cortex_dealloc,
-    .tp_repr = cortex_repr,
+    .tp_repr = guarded<cortex_repr>,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = kCortexDoc,
     .tp_methods = kCortexMethods,

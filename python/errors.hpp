@@ -5,7 +5,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <new>
+#include <stdexcept>
 #include <string_view>
+#include <type_traits>
 
 #include "core/format/cortex_error.hpp"
 #include "core/models/param_error.hpp"
@@ -41,5 +44,49 @@ PyObject* raise_panic(std::string_view message);
 
 // The PanicException class (borrowed), or nullptr before register_errors().
 PyObject* panic_exception_type();
+
+// Guarded<F>::call runs F, an entry point called by the interpreter, and
+// turns a C++ exception that escapes it into a Python exception instead of
+// letting it end the process: std::bad_alloc (and std::length_error, a size
+// no container can reach) becomes MemoryError; anything else, which the core
+// never throws, a PanicException. Store operations leave their objects as
+// they were when memory runs out, so the object stays usable.
+template <auto F>
+struct Guarded;
+
+// What an entry point returns once it has set an exception: nullptr for
+// objects, -1 for setters and length slots.
+template <typename R>
+constexpr R failed_result() {
+    if constexpr (std::is_pointer_v<R>)
+        return nullptr;
+    else
+        return R(-1);
+}
+
+template <typename R, typename... Args, R (*F)(Args...)>
+struct Guarded<F> {
+    static R call(Args... args) noexcept {
+        try {
+            return F(args...);
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        } catch (const std::exception& e) {
+            raise_panic(e.what());
+            return failed_result<R>();
+        } catch (...) {
+            raise_panic("unknown C++ exception");
+            return failed_result<R>();
+        }
+        PyErr_NoMemory();
+        return failed_result<R>();
+    }
+};
+
+// The guarded form of F, for method, getter, setter, length, repr and
+// tp_new slots:
+// every entry of the module's tables goes through it.
+template <auto F>
+inline constexpr auto guarded = &Guarded<F>::call;
 
 }  // namespace vorn::py

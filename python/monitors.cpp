@@ -79,20 +79,20 @@ PyObject* spike_repr(PyObject* self) {
 }
 
 PyMethodDef kSpikeMethods[] = {
-    {"clear", spike_clear, METH_NOARGS,
+    {"clear", guarded<spike_clear>, METH_NOARGS,
      "clear($self)\n--\n\nForget every spike recorded so far; recording goes on."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef kSpikeGetSet[] = {
-    {"index", spike_index, nullptr,
+    {"index", guarded<spike_index>, nullptr,
      "Neuron of each spike as its position in `Sim.list_nodes()` (numpy uint32).", nullptr},
-    {"t_ms", spike_t_ms, nullptr, "Time of each spike in ms (numpy float64), as `run` reports it.",
-     nullptr},
+    {"t_ms", guarded<spike_t_ms>, nullptr,
+     "Time of each spike in ms (numpy float64), as `run` reports it.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PySequenceMethods kSpikeSequence = {.sq_length = spike_len};
+PySequenceMethods kSpikeSequence = {.sq_length = guarded<spike_len>};
 
 // clang-format off
 PyTypeObject kSpikeMonitorType = {
@@ -101,7 +101,7 @@ PyTypeObject kSpikeMonitorType = {
     .tp_basicsize = sizeof(SpikeMonitorObject),
     .tp_itemsize = 0,
     .tp_dealloc = spike_dealloc,
-    .tp_repr = spike_repr,
+    .tp_repr = guarded<spike_repr>,
     .tp_as_sequence = &kSpikeSequence,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = "Every spike of a Sim from the monitor's creation on, made by\n"
@@ -173,21 +173,21 @@ PyObject* state_repr(PyObject* self) {
 }
 
 PyMethodDef kStateMethods[] = {
-    {"clear", state_clear, METH_NOARGS,
+    {"clear", guarded<state_clear>, METH_NOARGS,
      "clear($self)\n--\n\nForget every sample recorded so far; recording goes on."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef kStateGetSet[] = {
-    {"t_ms", state_t_ms, nullptr, "Time of each sample in ms (numpy float64).", nullptr},
-    {"values", state_values, nullptr,
+    {"t_ms", guarded<state_t_ms>, nullptr, "Time of each sample in ms (numpy float64).", nullptr},
+    {"values", guarded<state_values>, nullptr,
      "The samples (numpy float32, shape (samples, len(nodes))), a row per sample.", nullptr},
-    {"nodes", state_nodes, nullptr, "The recorded node ids, in column order.", nullptr},
-    {"key", state_key, nullptr, "The recorded parameter key.", nullptr},
+    {"nodes", guarded<state_nodes>, nullptr, "The recorded node ids, in column order.", nullptr},
+    {"key", guarded<state_key>, nullptr, "The recorded parameter key.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PySequenceMethods kStateSequence = {.sq_length = state_len};
+PySequenceMethods kStateSequence = {.sq_length = guarded<state_len>};
 
 // clang-format off
 PyTypeObject kStateMonitorType = {
@@ -196,7 +196,7 @@ PyTypeObject kStateMonitorType = {
     .tp_basicsize = sizeof(StateMonitorObject),
     .tp_itemsize = 0,
     .tp_dealloc = state_dealloc,
-    .tp_repr = state_repr,
+    .tp_repr = guarded<state_repr>,
     .tp_as_sequence = &kStateSequence,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = "One numeric parameter of some neurons sampled after every `every`-th\n"

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <memory>
+#include <new>
 
 #include "core/dist/mpi_exchange.hpp"
 
@@ -42,7 +43,12 @@ PyObject* make_exchange(PyObject*, PyObject* comm) {
         PyErr_SetString(PyExc_ValueError, "the communicator is MPI_COMM_NULL");
         return nullptr;
     }
-    auto* exchange = new std::shared_ptr<vorn::Exchange>(std::make_shared<vorn::MpiExchange>(c));
+    std::shared_ptr<vorn::Exchange>* exchange = nullptr;
+    try {
+        exchange = new std::shared_ptr<vorn::Exchange>(std::make_shared<vorn::MpiExchange>(c));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
     PyObject* capsule = PyCapsule_New(exchange, kCapsuleName, free_exchange);
     if (capsule == nullptr)
         delete exchange;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "python/attrs.hpp"
+#include "python/errors.hpp"
 
 namespace vorn::py {
 namespace {
@@ -56,8 +57,8 @@ PyObject* seed_repr(PyObject* self) {
 }
 
 PyGetSetDef kSeedGetSet[] = {
-    {"n_nodes", seed_get_n_nodes, nullptr, nullptr, nullptr},
-    {"n_edges", seed_get_n_edges, nullptr, nullptr, nullptr},
+    {"n_nodes", guarded<seed_get_n_nodes>, nullptr, nullptr, nullptr},
+    {"n_edges", guarded<seed_get_n_edges>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -68,7 +69,7 @@ PyTypeObject kSeedType = {
     .tp_basicsize = sizeof(PySeed),
     .tp_itemsize = 0,
     .tp_dealloc = seed_dealloc,
-    .tp_repr = seed_repr,
+    .tp_repr = guarded<seed_repr>,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = kSeedDoc,
     .tp_getset = kSeedGetSet,

@@ -141,17 +141,17 @@ PyObject* layered_seed(PyObject*, PyObject* args, PyObject* kwargs) {
 // Static: the function objects keep pointers to these entries for the life
 // of the process.
 PyMethodDef kFunctions[] = {
-    {"random_seed", as_cfunction(random_seed), METH_VARARGS | METH_KEYWORDS,
+    {"random_seed", as_cfunction(guarded<random_seed>), METH_VARARGS | METH_KEYWORDS,
      "random_seed(n, p, seed=0, weight_lo=None, weight_hi=None, delay_ms=None)\n--\n\n"
      "`vorn_py.seeds.random(n, p, seed=0, weight_lo=0.4, weight_hi=0.6, delay_ms=1.0)`"},
-    {"ring_seed", as_cfunction(ring_seed), METH_VARARGS | METH_KEYWORDS,
+    {"ring_seed", as_cfunction(guarded<ring_seed>), METH_VARARGS | METH_KEYWORDS,
      "ring_seed(n, k, seed=0, weight_lo=None, weight_hi=None, delay_ms=None)\n--\n\n"
      "`vorn_py.seeds.ring(n, k, seed=0, weight_lo=..., weight_hi=..., delay_ms=...)`"},
-    {"small_world_seed", as_cfunction(small_world_seed), METH_VARARGS | METH_KEYWORDS,
+    {"small_world_seed", as_cfunction(guarded<small_world_seed>), METH_VARARGS | METH_KEYWORDS,
      "small_world_seed(n, k, p_rewire, seed=0, weight_lo=None, weight_hi=None, "
      "delay_ms=None)\n--\n\n"
      "`vorn_py.seeds.small_world(n, k, p_rewire, seed=0, ...)`"},
-    {"layered_seed", as_cfunction(layered_seed), METH_VARARGS | METH_KEYWORDS,
+    {"layered_seed", as_cfunction(guarded<layered_seed>), METH_VARARGS | METH_KEYWORDS,
      "layered_seed(layers, seed=0, weight_lo=None, weight_hi=None, delay_ms=None)\n--\n\n"
      "`vorn_py.seeds.layered(layers, seed=0, ...)` \u2014 layers is a list\n"
      "of layer sizes, e.g. `[2, 5, 1]`."},

@@ -287,15 +287,16 @@ PyObject* get_params(PyObject* self, PyObject* args, PyObject* kwargs, const cha
 }
 
 PyObject* sim_get_node_params(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return get_params(self, args, kwargs, "O:get_node_params", "node_id", "node",
-                      [](const SimEngine& e, const Uuid& id) { return e.node_params(id); },
-                      held_elsewhere_node);
+    return get_params(
+        self, args, kwargs, "O:get_node_params", "node_id", "node",
+        [](const SimEngine& e, const Uuid& id) { return e.node_params(id); }, held_elsewhere_node);
 }
 
 PyObject* sim_get_synapse_params(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return get_params(self, args, kwargs, "O:get_synapse_params", "edge_id", "synapse",
-                      [](const SimEngine& e, const Uuid& id) { return e.synapse_params(id); },
-                      held_elsewhere_synapse);
+    return get_params(
+        self, args, kwargs, "O:get_synapse_params", "edge_id", "synapse",
+        [](const SimEngine& e, const Uuid& id) { return e.synapse_params(id); },
+        held_elsewhere_synapse);
 }
 
 PyObject* sim_all_node_params(PyObject* self, PyObject*) {
@@ -385,36 +386,42 @@ PyObject* sim_repr(PyObject* self) {
 // The documented methods first, then the others; built once at registration.
 std::vector<PyMethodDef> sim_methods() {
     std::vector<PyMethodDef> t = {
-        {"add_neuron", as_cfunction(sim_add_neuron), METH_VARARGS | METH_KEYWORDS, kAddNeuronDoc},
-        {"add_edge", as_cfunction(sim_add_edge), METH_VARARGS | METH_KEYWORDS, kAddEdgeDoc},
-        {"stimulate", as_cfunction(sim_stimulate), METH_VARARGS | METH_KEYWORDS, kStimulateDoc},
-        {"tick", as_cfunction(sim_tick), METH_VARARGS | METH_KEYWORDS, kTickDoc},
-        {"run", as_cfunction(sim_run), METH_VARARGS | METH_KEYWORDS, kRunDoc},
-        {"weight_snapshot", as_cfunction(sim_weight_snapshot), METH_NOARGS, kWeightSnapshotDoc},
-        {"list_nodes", as_cfunction(sim_list_nodes), METH_NOARGS, "list_nodes($self)\n--\n\n"},
-        {"list_synapses", as_cfunction(sim_list_synapses), METH_NOARGS,
+        {"add_neuron", as_cfunction(guarded<sim_add_neuron>), METH_VARARGS | METH_KEYWORDS,
+         kAddNeuronDoc},
+        {"add_edge", as_cfunction(guarded<sim_add_edge>), METH_VARARGS | METH_KEYWORDS,
+         kAddEdgeDoc},
+        {"stimulate", as_cfunction(guarded<sim_stimulate>), METH_VARARGS | METH_KEYWORDS,
+         kStimulateDoc},
+        {"tick", as_cfunction(guarded<sim_tick>), METH_VARARGS | METH_KEYWORDS, kTickDoc},
+        {"run", as_cfunction(guarded<sim_run>), METH_VARARGS | METH_KEYWORDS, kRunDoc},
+        {"weight_snapshot", as_cfunction(guarded<sim_weight_snapshot>), METH_NOARGS,
+         kWeightSnapshotDoc},
+        {"list_nodes", as_cfunction(guarded<sim_list_nodes>), METH_NOARGS,
+         "list_nodes($self)\n--\n\n"},
+        {"list_synapses", as_cfunction(guarded<sim_list_synapses>), METH_NOARGS,
          "list_synapses($self)\n--\n\n"},
-        {"get_node_params", as_cfunction(sim_get_node_params), METH_VARARGS | METH_KEYWORDS,
-         "get_node_params($self, node_id)\n--\n\n"},
-        {"get_synapse_params", as_cfunction(sim_get_synapse_params), METH_VARARGS | METH_KEYWORDS,
-         "get_synapse_params($self, edge_id)\n--\n\n"},
-        {"all_node_params", as_cfunction(sim_all_node_params), METH_NOARGS,
+        {"get_node_params", as_cfunction(guarded<sim_get_node_params>),
+         METH_VARARGS | METH_KEYWORDS, "get_node_params($self, node_id)\n--\n\n"},
+        {"get_synapse_params", as_cfunction(guarded<sim_get_synapse_params>),
+         METH_VARARGS | METH_KEYWORDS, "get_synapse_params($self, edge_id)\n--\n\n"},
+        {"all_node_params", as_cfunction(guarded<sim_all_node_params>), METH_NOARGS,
          "all_node_params($self)\n--\n\n"},
-        {"all_synapse_params", as_cfunction(sim_all_synapse_params), METH_NOARGS,
+        {"all_synapse_params", as_cfunction(guarded<sim_all_synapse_params>), METH_NOARGS,
          "all_synapse_params($self)\n--\n\n"},
-        {"set_node_param", as_cfunction(sim_set_node_param), METH_VARARGS | METH_KEYWORDS,
+        {"set_node_param", as_cfunction(guarded<sim_set_node_param>), METH_VARARGS | METH_KEYWORDS,
          "set_node_param($self, node_id, key, value)\n--\n\n"},
-        {"set_synapse_param", as_cfunction(sim_set_synapse_param), METH_VARARGS | METH_KEYWORDS,
-         "set_synapse_param($self, edge_id, key, value)\n--\n\n"},
-        {"add_model_neuron", as_cfunction(sim_add_model_neuron), METH_VARARGS | METH_KEYWORDS,
-         kAddModelNeuronDoc},
-        {"add_plastic_edge", as_cfunction(sim_add_plastic_edge), METH_VARARGS | METH_KEYWORDS,
-         kAddPlasticEdgeDoc},
-        {"set_modulator_base", as_cfunction(sim_set_modulator_base), METH_VARARGS | METH_KEYWORDS,
-         kSetModulatorBaseDoc},
-        {"add_modulator_pulse", as_cfunction(sim_add_modulator_pulse), METH_VARARGS | METH_KEYWORDS,
-         kAddModulatorPulseDoc},
-        {"modulator_levels", as_cfunction(sim_modulator_levels), METH_NOARGS, kModulatorLevelsDoc},
+        {"set_synapse_param", as_cfunction(guarded<sim_set_synapse_param>),
+         METH_VARARGS | METH_KEYWORDS, "set_synapse_param($self, edge_id, key, value)\n--\n\n"},
+        {"add_model_neuron", as_cfunction(guarded<sim_add_model_neuron>),
+         METH_VARARGS | METH_KEYWORDS, kAddModelNeuronDoc},
+        {"add_plastic_edge", as_cfunction(guarded<sim_add_plastic_edge>),
+         METH_VARARGS | METH_KEYWORDS, kAddPlasticEdgeDoc},
+        {"set_modulator_base", as_cfunction(guarded<sim_set_modulator_base>),
+         METH_VARARGS | METH_KEYWORDS, kSetModulatorBaseDoc},
+        {"add_modulator_pulse", as_cfunction(guarded<sim_add_modulator_pulse>),
+         METH_VARARGS | METH_KEYWORDS, kAddModulatorPulseDoc},
+        {"modulator_levels", as_cfunction(guarded<sim_modulator_levels>), METH_NOARGS,
+         kModulatorLevelsDoc},
     };
     add_bulk_methods(t);
     add_state_methods(t);
@@ -424,18 +431,18 @@ std::vector<PyMethodDef> sim_methods() {
 }
 
 PyGetSetDef kSimGetSet[] = {
-    {"t_ms", sim_get_t_ms, nullptr, "Current simulated time, in ms.", nullptr},
-    {"n_neurons", sim_get_n_neurons, nullptr, nullptr, nullptr},
-    {"n_synapses", sim_get_n_synapses, nullptr, nullptr, nullptr},
-    {"threads", sim_get_threads, sim_set_threads,
+    {"t_ms", guarded<sim_get_t_ms>, nullptr, "Current simulated time, in ms.", nullptr},
+    {"n_neurons", guarded<sim_get_n_neurons>, nullptr, nullptr, nullptr},
+    {"n_synapses", guarded<sim_get_n_synapses>, nullptr, nullptr, nullptr},
+    {"threads", guarded<sim_get_threads>, guarded<sim_set_threads>,
      "Threads that share each tick; settable. Starts at VORN_THREADS when set,\n"
      "else the number of cores available to the process. Results are the same\n"
      "bits for any count.",
      nullptr},
-    {"rank", sim_get_rank, nullptr, "This process's rank in a distributed run (0 when alone).",
-     nullptr},
-    {"ranks", sim_get_ranks, nullptr, "The number of processes of a distributed run (1 when alone).",
-     nullptr},
+    {"rank", guarded<sim_get_rank>, nullptr,
+     "This process's rank in a distributed run (0 when alone).", nullptr},
+    {"ranks", guarded<sim_get_ranks>, nullptr,
+     "The number of processes of a distributed run (1 when alone).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -446,12 +453,12 @@ PyTypeObject kSimType = {
     .tp_basicsize = sizeof(SimObject),
     .tp_itemsize = 0,
     .tp_dealloc = sim_dealloc,
-    .tp_repr = sim_repr,
+    .tp_repr = guarded<sim_repr>,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = kSimDoc,
     .tp_methods = nullptr,
     .tp_getset = kSimGetSet,
-    .tp_new = sim_new,
+    .tp_new = guarded<sim_new>,
 };
 // clang-format on
 

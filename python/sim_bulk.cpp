@@ -431,17 +431,17 @@ PyObject* sim_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 }  // namespace
 
 void add_bulk_methods(std::vector<PyMethodDef>& table) {
-    table.push_back(method_def(kAddNeurons, sim_add_neurons));
-    table.push_back(method_def(kAddEdges, sim_add_edges));
-    table.push_back(method_def(kAddStaticEdge, sim_add_static_edge));
-    table.push_back(method_def(kAddPoissonInput, sim_add_poisson_input));
-    table.push_back(method_def(kWeights, sim_weights));
-    table.push_back(method_def(kSetWeights, sim_set_weights));
-    table.push_back(method_def(kDelays, sim_delays));
-    table.push_back(method_def(kSetDelays, sim_set_delays));
-    table.push_back(method_def(kSpikeMonitor, sim_spike_monitor));
-    table.push_back(method_def(kStateMonitor, sim_state_monitor));
-    table.push_back(method_def(kAdvance, sim_advance));
+    table.push_back(method_def(kAddNeurons, guarded<sim_add_neurons>));
+    table.push_back(method_def(kAddEdges, guarded<sim_add_edges>));
+    table.push_back(method_def(kAddStaticEdge, guarded<sim_add_static_edge>));
+    table.push_back(method_def(kAddPoissonInput, guarded<sim_add_poisson_input>));
+    table.push_back(method_def(kWeights, guarded<sim_weights>));
+    table.push_back(method_def(kSetWeights, guarded<sim_set_weights>));
+    table.push_back(method_def(kDelays, guarded<sim_delays>));
+    table.push_back(method_def(kSetDelays, guarded<sim_set_delays>));
+    table.push_back(method_def(kSpikeMonitor, guarded<sim_spike_monitor>));
+    table.push_back(method_def(kStateMonitor, guarded<sim_state_monitor>));
+    table.push_back(method_def(kAdvance, guarded<sim_advance>));
 }
 
 PyObject* sim_get_threads(PyObject* self, void*) {

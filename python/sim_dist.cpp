@@ -173,9 +173,9 @@ PyObject* sim_gather(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 }  // namespace
 
 void add_dist_methods(std::vector<PyMethodDef>& table) {
-    table.push_back(method_def(kDistributed, sim_distributed));
-    table.push_back(method_def(kGatherWeights, sim_gather_weights));
-    table.push_back(method_def(kGather, sim_gather));
+    table.push_back(method_def(kDistributed, guarded<sim_distributed>));
+    table.push_back(method_def(kGatherWeights, guarded<sim_gather_weights>));
+    table.push_back(method_def(kGather, guarded<sim_gather>));
 }
 
 PyObject* sim_get_rank(PyObject* self, void*) {

@@ -171,9 +171,9 @@ PyObject* sim_load_state(PyObject* type, PyObject* const* args, Py_ssize_t nargs
 }  // namespace
 
 void add_state_methods(std::vector<PyMethodDef>& table) {
-    table.push_back(method_def(kFromCortex, sim_from_cortex));
-    table.push_back(method_def(kSaveState, sim_save_state));
-    table.push_back(method_def(kLoadState, sim_load_state));
+    table.push_back(method_def(kFromCortex, guarded<sim_from_cortex>));
+    table.push_back(method_def(kSaveState, guarded<sim_save_state>));
+    table.push_back(method_def(kLoadState, guarded<sim_load_state>));
 }
 
 PyObject* cortex_save_state(PyObject* self, PyObject* args, PyObject* kwargs) {

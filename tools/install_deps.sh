@@ -8,7 +8,9 @@ declare -A groups=(
     [build]="g++ make nlohmann-json3-dev"
     [test]="libgtest-dev libgmock-dev"
     [mpi]="openmpi-bin libopenmpi-dev"
-    [fuzz]="clang libfuzzer-14-dev"
+    # clang 14 cannot compile the core: libstdc++ 12 offers std::expected only
+    # to compilers with C++20 concepts in full, which clang has from 19 on.
+    [fuzz]="clang-19 libclang-rt-19-dev"
 )
 
 wanted=()

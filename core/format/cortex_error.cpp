@@ -12,6 +12,8 @@ std::string CortexError::path() const {
             return std::get<MissingFileError>(v_).path;
         case Kind::TopologyTooLarge:
             return std::get<TopologyTooLargeError>(v_).path;
+        case Kind::StaleHandle:
+            return std::get<StaleHandleError>(v_).path;
         default:
             return {};
     }
@@ -43,6 +45,10 @@ std::string CortexError::message() const {
         }
         case Kind::RandomSource:
             return std::get<RandomSourceError>(v_).text;
+        case Kind::StaleHandle:
+            return utf8_lossy(path()) +
+                   " was changed by another writer since this handle last read or wrote it; "
+                   "nothing was written: reopen the folder and repeat the change";
     }
     return {};
 }

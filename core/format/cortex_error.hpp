@@ -27,6 +27,7 @@ class CortexError {
         Event,
         TopologyTooLarge,
         RandomSource,
+        StaleHandle,
     };
 
     // Paths are kept as the bytes given and rendered lossily in messages.
@@ -52,11 +53,21 @@ class CortexError {
         friend bool operator==(const RandomSourceError&, const RandomSourceError&) = default;
     };
 
+    // A document was replaced by another writer after this handle last read
+    // or wrote it, so this handle's change would silently undo that one.
+    struct StaleHandleError {
+        std::string path;  // the document
+        friend bool operator==(const StaleHandleError&, const StaleHandleError&) = default;
+    };
+
     static CortexError not_a_directory(std::string path) {
         return CortexError(NotADirectoryError{std::move(path)});
     }
     static CortexError random_source(std::string text) {
         return CortexError(RandomSourceError{std::move(text)});
+    }
+    static CortexError stale_handle(std::string path) {
+        return CortexError(StaleHandleError{std::move(path)});
     }
     static CortexError missing_file(std::string path) {
         return CortexError(MissingFileError{std::move(path)});
@@ -73,12 +84,12 @@ class CortexError {
     CortexError(EventError e) : v_(std::move(e)) {}
 
     Kind kind() const { return static_cast<Kind>(v_.index()); }
-    // NotADirectory, MissingFile, Io and RandomSource are operating-system
-    // failures (Python OSError); every other kind is a content failure
-    // (Python ValueError).
+    // NotADirectory, MissingFile, Io, RandomSource and StaleHandle concern
+    // the file system or the machine rather than the data (Python OSError);
+    // every other kind is a content failure (Python ValueError).
     bool is_os_error() const {
         return kind() == Kind::NotADirectory || kind() == Kind::MissingFile || kind() == Kind::Io ||
-               kind() == Kind::RandomSource;
+               kind() == Kind::RandomSource || kind() == Kind::StaleHandle;
     }
 
     // The wrapped value of the given alternative; the caller checks kind() first.
@@ -89,7 +100,8 @@ class CortexError {
     const MetadataError& metadata() const { return std::get<MetadataError>(v_); }
     const EventError& event() const { return std::get<EventError>(v_); }
     const TopologyTooLargeError& too_large() const { return std::get<TopologyTooLargeError>(v_); }
-    // The path of NotADirectory, MissingFile and TopologyTooLarge; empty otherwise.
+    // The path of NotADirectory, MissingFile, TopologyTooLarge and
+    // StaleHandle; empty otherwise.
     std::string path() const;
 
     std::string message() const;
@@ -102,7 +114,8 @@ class CortexError {
 
     // Alternative order matches Kind.
     std::variant<NotADirectoryError, MissingFileError, IoError, TopologyError, WeightsError,
-                 StateError, MetadataError, EventError, TopologyTooLargeError, RandomSourceError>
+                 StateError, MetadataError, EventError, TopologyTooLargeError, RandomSourceError,
+                 StaleHandleError>
         v_;
 };
 

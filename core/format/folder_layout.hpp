@@ -10,6 +10,8 @@ inline constexpr std::string_view kTopologyFileName = "topology.json";
 inline constexpr std::string_view kEventsFileName = "events.jsonl";
 inline constexpr std::string_view kWeightsDirName = "weights";
 inline constexpr std::string_view kWeightsFileName = "latest.cwt";
+// Writers hold an advisory lock on this file while they replace documents.
+inline constexpr std::string_view kLockFileName = "write.lock";
 // Appended to a document's file name for the file written before the rename.
 inline constexpr std::string_view kTempSuffix = ".tmp";
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <tuple>
 
 namespace vorn {
 namespace {
@@ -12,14 +13,17 @@ constexpr std::size_t kChunkBytes = 256 * 1024;
 
 JsonInput::JsonInput(std::string_view bytes) : memory_(bytes) {}
 
+// The chunk is left uninitialised: only the bytes read are ever looked at,
+// and a small document should not pay for clearing the whole chunk.
 JsonInput::JsonInput(ByteSource& source, std::uint64_t cap)
-    : source_(&source), buffer_(kChunkBytes), cap_(cap) {
-    chunk_ = lim_ = buffer_.data();
+    : source_(&source), buffer_(new char[kChunkBytes]), cap_(cap) {
+    chunk_ = lim_ = buffer_.get();
 }
 
 std::char_traits<char>::int_type JsonInput::next_chunk(Adapter& a) {
     live_ = &a;
     if (!refill()) {
+        reached_end_ = true;
         a.cur = a.lim = lim_;
         return std::char_traits<char>::eof();
     }
@@ -40,6 +44,14 @@ bool JsonInput::refill() {
     }
     if (source_done_)
         return false;
+    // When no byte follows, the finished chunk stays the current one, so
+    // that positions still point at its last byte (the read left it intact).
+    const auto keep = std::tuple(chunk_, lim_, chunk_offset_, lines_before_, line_start_);
+    auto stay = [&] {
+        std::tie(chunk_, lim_, chunk_offset_, lines_before_, line_start_) = keep;
+        source_done_ = true;
+        return false;
+    };
     // Fold the finished chunk into the line count before it is overwritten.
     std::string_view done(chunk_, static_cast<std::size_t>(lim_ - chunk_));
     if (auto last = done.rfind('\n'); last != std::string_view::npos) {
@@ -47,28 +59,25 @@ bool JsonInput::refill() {
         line_start_ = chunk_offset_ + last + 1;
     }
     chunk_offset_ += static_cast<std::uint64_t>(lim_ - chunk_);
-    chunk_ = lim_ = buffer_.data();
+    chunk_ = lim_ = buffer_.get();
 
     // Never pull more than cap + 1 bytes in total.
     std::uint64_t allowed = cap_ - std::min(cap_, total_read_) + 1;
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), allowed));
-    auto got = source_->read(buffer_.data(), want);
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, allowed));
+    auto got = source_->read(buffer_.get(), want);
     if (!got) {
         io_error_ = got.error();
-        source_done_ = true;
-        return false;
+        return stay();
     }
-    if (*got == 0) {
-        source_done_ = true;
-        return false;
-    }
+    if (*got == 0)
+        return stay();
     total_read_ += *got;
     if (total_read_ > cap_) {
         over_cap_ = true;
         source_done_ = true;
         return false;
     }
-    lim_ = buffer_.data() + *got;
+    lim_ = buffer_.get() + *got;
     return true;
 }
 

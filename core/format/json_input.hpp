@@ -6,10 +6,10 @@
 
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/format/io_error.hpp"
 
@@ -58,6 +58,13 @@ class JsonInput {
     // 1-based line and byte column of the last byte handed to the parser.
     std::pair<std::uint64_t, std::uint64_t> position() const;
 
+    // The parser was told that the input had ended: the bytes ran out, a
+    // read failed or the cap was passed. False while it still had bytes.
+    bool reached_end() const { return reached_end_; }
+    // The last byte handed to the parser was a NUL, which the JSON library
+    // takes for the end of input. Only meaningful while !reached_end().
+    bool stopped_at_nul() const { return live_ != nullptr && live_->cur[-1] == '\0'; }
+
     // More than cap bytes arrived from the source.
     bool over_cap() const { return over_cap_; }
     // Total bytes pulled from the source (for messages about its size).
@@ -85,10 +92,11 @@ class JsonInput {
     std::string_view memory_;  // the whole input when not streamed
     bool memory_loaded_ = false;
     ByteSource* source_ = nullptr;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;  // one chunk when streamed
     std::uint64_t cap_ = 0;
     std::uint64_t total_read_ = 0;
     bool over_cap_ = false;
+    bool reached_end_ = false;
     bool source_done_ = false;
     std::optional<IoError> io_error_;
 };

@@ -38,6 +38,10 @@ class JsonSax {
         // json::sax_parse) so that it can read from JsonInput's adapter.
         nlohmann::detail::parser<nlohmann::json, JsonInput::Adapter> parser(in_.adapter());
         bool ok = parser.sax_parse(static_cast<Derived*>(this), true);
+        // The library ends its input at a NUL byte outside a string, so a
+        // parse that succeeded without reaching the real end stopped at one.
+        if (ok && !in_.reached_end())
+            fail("unexpected NUL byte after the value");
         if (!ok && !error_)
             fail("invalid JSON");
         return error_;
@@ -98,7 +102,12 @@ class JsonSax {
         return self().on_key(k);
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
-        return fail(library_error_text(ex.what()));
+        std::string text = library_error_text(ex.what());
+        // "unexpected end of input" at a NUL byte: say what was really found.
+        if (!in_.reached_end() && in_.stopped_at_nul() &&
+            text.find("unexpected end of input") != std::string::npos)
+            return fail("unexpected NUL byte");
+        return fail(std::move(text));
     }
 
   protected:

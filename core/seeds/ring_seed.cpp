@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "core/seeds/generators.hpp"
 #include "core/seeds/seed_builder.hpp"
 #include "core/seeds/seed_limits.hpp"
@@ -25,20 +27,49 @@ Seed generate_ring(std::uint64_t n, std::uint64_t k, std::uint64_t seed, const S
     return builder.take();
 }
 
-// Redraws the target of each edge with probability p_rewire until it differs
-// from the edge's source; everything else about the edge is kept.
-void rewire(Seed& seed, std::uint64_t rng_seed, float p_rewire) {
+// Redraws the target of each edge with probability p_rewire until it is
+// neither the edge's source nor the target of another edge from that source,
+// so that no pair repeats; everything else about the edge is kept. A draw
+// that lands on the edge's own old target is accepted. Until a draw is
+// refused for a repeat, the draws are those of a redraw on self-loops alone.
+//
+// The ring lists the 2k edges of each source together, and rewiring keeps
+// sources, so the targets taken are tracked one source block at a time.
+// Each redraw succeeds with probability at least (n - 2k) / n.
+void rewire(Seed& seed, std::uint64_t rng_seed, float p_rewire, std::uint64_t k) {
     SeedRng rng = SeedRng::from_seed(rng_seed + kRewireSeedOffset);
     const auto& nodes = seed.nodes;
     const std::uint64_t n = nodes.size();
-    for (SeedEdge& edge : seed.edges) {
-        if (!(rng.unit_float() < p_rewire))
-            continue;
-        std::uint64_t index;
-        do {
-            index = rng.index_below(n);
-        } while (nodes[index].id == edge.pre);
-        edge.post = nodes[index].id;
+    if (k == 0)
+        return;
+    const std::uint64_t per_source = 2 * k;
+    std::vector<bool> taken(n, false);  // targets of the current source, and the source
+    std::vector<std::uint64_t> targets(per_source);
+    for (std::uint64_t source = 0; source < n; ++source) {
+        SeedEdge* block = seed.edges.data() + source * per_source;
+        // The ring's targets of this source, in edge order: i + j, i - j.
+        for (std::uint64_t j = 1; j <= k; ++j) {
+            targets[2 * (j - 1)] = (source + j) % n;
+            targets[2 * (j - 1) + 1] = (source + n - j) % n;
+        }
+        taken[source] = true;
+        for (std::uint64_t t : targets)
+            taken[t] = true;
+        for (std::uint64_t e = 0; e < per_source; ++e) {
+            if (!(rng.unit_float() < p_rewire))
+                continue;
+            taken[targets[e]] = false;
+            std::uint64_t index;
+            do {
+                index = rng.index_below(n);
+            } while (taken[index]);
+            taken[index] = true;
+            targets[e] = index;
+            block[e].post = nodes[index].id;
+        }
+        taken[source] = false;
+        for (std::uint64_t t : targets)
+            taken[t] = false;
     }
 }
 
@@ -66,9 +97,13 @@ std::expected<Seed, SeedError> small_world(std::uint64_t n, std::uint64_t k, std
     if (!is_probability(p_rewire))
         return std::unexpected(SeedError::probability("p_rewire", p_rewire));
     auto result = ring(n, k, seed, std::move(params));
-    if (result.has_value())
-        rewire(*result, seed, p_rewire);
-    return result;
+    if (!result.has_value())
+        return result;
+    // The bookkeeping takes n bits and 2k words beside the seed.
+    return guard_allocation(estimate_seed_bytes(n, 2 * n * k, 0), [&] {
+        rewire(*result, seed, p_rewire, k);
+        return std::move(*result);
+    });
 }
 
 }  // namespace vorn

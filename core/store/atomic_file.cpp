@@ -1,13 +1,30 @@
 #include "core/store/atomic_file.hpp"
 
 #include <fcntl.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 #include "core/format/folder_layout.hpp"
 #include "core/store/file_ops.hpp"
 
 namespace vorn {
+namespace {
+
+// Names already taken (by a writer that crashed, or one in another pid
+// namespace) are skipped; this many in a row means something else is wrong.
+constexpr int kTempNameAttempts = 100;
+
+// "<path>.<pid>.<n>.tmp", n counting up for the life of the process.
+std::string next_temp_path(const std::string& path) {
+    static std::atomic<std::uint64_t> counter{0};
+    return path + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) +
+           std::string(kTempSuffix);
+}
+
+}  // namespace
 
 AtomicFile::AtomicFile(FileAccess& fs, std::string path, std::string temp_path, std::string parent,
                        int fd)
@@ -22,13 +39,17 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       path_(std::move(other.path_)),
       temp_path_(std::move(other.temp_path_)),
       parent_(std::move(other.parent_)),
-      fd_(other.fd_) {
+      fd_(other.fd_),
+      temp_exists_(other.temp_exists_) {
     other.fd_ = -1;
+    other.temp_exists_ = false;
 }
 
 AtomicFile::~AtomicFile() {
     if (fd_ >= 0)
         fs_->close(fd_);
+    if (temp_exists_)
+        (void)fs_->unlink(temp_path_.c_str());
 }
 
 std::expected<AtomicFile, CortexError> AtomicFile::begin(std::string path, FileAccess& fs) {
@@ -37,11 +58,15 @@ std::expected<AtomicFile, CortexError> AtomicFile::begin(std::string path, FileA
     std::string parent = parent_path(path);
     if (auto made = create_dirs(fs, parent); !made)
         return std::unexpected(CortexError(made.error()));
-    std::string temp = path + std::string(kTempSuffix);
-    int fd = fs.open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return std::unexpected(CortexError(IoError::os(errno)));
-    return AtomicFile(fs, std::move(path), std::move(temp), std::move(parent), fd);
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        std::string temp = next_temp_path(path);
+        int fd = fs.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return AtomicFile(fs, std::move(path), std::move(temp), std::move(parent), fd);
+        if (errno != EEXIST)
+            return std::unexpected(CortexError(IoError::os(errno)));
+    }
+    return std::unexpected(CortexError(IoError::os(EEXIST)));
 }
 
 std::expected<void, IoError> AtomicFile::write(std::string_view bytes) {
@@ -59,6 +84,7 @@ std::expected<void, CortexError> AtomicFile::commit() {
         return std::unexpected(CortexError(IoError::os(errno)));
     if (fs_->rename(temp_path_.c_str(), path_.c_str()) != 0)
         return std::unexpected(CortexError(IoError::os(errno)));
+    temp_exists_ = false;
     // Make the rename itself durable where the platform allows; a failure
     // here does not undo a replacement that has already happened.
     const char* dir = parent_.empty() ? "." : parent_.c_str();

@@ -1,8 +1,10 @@
 #pragma once
 // AtomicFile: replaces a file whole or not at all. Content goes to a
-// temporary file beside the target ("<name>.tmp"), which is flushed to stable
-// storage and renamed over the target. After a failure the target keeps its
-// previous content and the temporary file may remain.
+// temporary file beside the target, which is flushed to stable storage and
+// renamed over the target. The temporary name is unique to the writer
+// ("<name>.<pid>.<n>.tmp", created exclusively), so that no writer can rename
+// in a file that another is still writing. After a failure the target keeps
+// its previous content and the temporary file is removed.
 
 #include <expected>
 #include <string>
@@ -15,16 +17,18 @@ namespace vorn {
 
 class AtomicFile {
   public:
-    // Creates the target's folder and missing ancestors, then creates or
-    // truncates the temporary file. Fails with NotADirectory when path names
-    // no file, or Io.
+    // Creates the target's folder and missing ancestors, then creates a
+    // fresh temporary file. Fails with NotADirectory when path names no
+    // file, or Io.
     static std::expected<AtomicFile, CortexError> begin(std::string path,
                                                         FileAccess& fs = system_file_access());
 
     AtomicFile(AtomicFile&& other) noexcept;
     AtomicFile& operator=(AtomicFile&&) = delete;
     AtomicFile(const AtomicFile&) = delete;
-    ~AtomicFile();  // closes the temporary file if still open; never removes it
+    // Closes the temporary file if still open, and removes it unless it has
+    // been renamed over the target.
+    ~AtomicFile();
 
     // Appends bytes to the temporary file, retrying interrupted writes.
     std::expected<void, IoError> write(std::string_view bytes);
@@ -44,6 +48,7 @@ class AtomicFile {
     std::string temp_path_;
     std::string parent_;
     int fd_;
+    bool temp_exists_ = true;  // false once renamed, removed or moved from
 };
 
 // The whole procedure for content held in memory. Returns nothing, or

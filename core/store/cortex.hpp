@@ -2,6 +2,18 @@
 // Cortex: the handle on one network folder. It holds the folder path and the
 // metadata and topology records in memory, and rewrites the documents whole
 // after each change (memory first, disk second).
+//
+// Several handles, in one process or in several, may work on one folder.
+// Writers take the folder lock while they replace a document, and each handle
+// remembers which version of each document it last read or wrote. A change
+// through a handle whose version is no longer the current one is refused
+// with StaleHandle and taken back out of memory, so that no handle silently
+// overwrites another's acknowledged changes.
+//
+// Every operation leaves the handle as it was when it fails, std::bad_alloc
+// included, with one exception kept from the single-writer design: after a
+// failed disk write (Io) an edit stays in memory, ahead of the disk, until
+// the next successful write.
 
 #include <cstdint>
 #include <expected>
@@ -11,10 +23,14 @@
 #include <vector>
 
 #include "core/format/cortex_error.hpp"
+#include "core/format/event.hpp"
 #include "core/format/metadata.hpp"
 #include "core/format/topology.hpp"
 #include "core/format/weights_layout.hpp"
 #include "core/seeds/seed.hpp"
+#include "core/store/document_version.hpp"
+#include "core/store/file_access.hpp"
+#include "core/store/folder_lock.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
 
@@ -58,28 +74,37 @@ class Cortex {
   public:
     // Opens an existing folder. Fails with NotADirectory, MissingFile (no
     // metadata.json), Io, Metadata or Topology. A missing topology.json is
-    // replaced by an empty one in memory; nothing is written.
-    static std::expected<Cortex, CortexError> open(std::string root);
+    // replaced by an empty one in memory; nothing is written. fs must
+    // outlive the handle.
+    static std::expected<Cortex, CortexError> open(std::string root,
+                                                   FileAccess& fs = system_file_access());
 
     // Creates the folder (and missing parents) and writes both documents.
-    // Fails without touching an existing metadata.json. Not transactional:
-    // if the topology write fails, metadata.json has already been written.
+    // Both records are checked before anything is written; a folder that
+    // already holds metadata.json or topology.json is refused (Io, "already
+    // exists") and left untouched. If topology.json cannot be written, the
+    // metadata.json just written is removed again.
     static std::expected<Cortex, CortexError> create(std::string root, std::string name,
                                                      std::string cortex_type,
                                                      std::string now_rfc3339,
-                                                     CreateOptions options = {});
+                                                     CreateOptions options = {},
+                                                     FileAccess& fs = system_file_access());
 
     // Writes metadata.json, then topology.json; stops at the first failure.
-    std::expected<void, CortexError> save() const;
+    // Refused with StaleHandle (nothing written) when either document has
+    // changed on disk since this handle last read or wrote it.
+    std::expected<void, CortexError> save();
 
-    // Sets name and updated_at in memory, then writes metadata.json. A
-    // refused record (empty name) stays changed in memory.
+    // Sets name and updated_at, then writes metadata.json. A refused record
+    // (empty name) or a stale handle leaves the record as it was.
     std::expected<void, CortexError> rename(std::string new_name, std::string now_rfc3339);
 
     // Graph edits: change memory, validate (undoing the change if invalid),
     // rewrite topology.json, append one event (its failure is ignored).
-    // A graph too large to write is undone like an invalid one; after a
-    // failed disk write the change stays in memory, ahead of the disk.
+    // A graph too large to write, or a topology.json changed on disk since
+    // this handle last read or wrote it (StaleHandle), is undone like an
+    // invalid one; after a failed disk write the change stays in memory,
+    // ahead of the disk.
     std::expected<Uuid, CortexError> add_neuron(NeuronInput input);
     std::expected<Uuid, CortexError> add_synapse(SynapseInput input);
     // Count of edges removed with the node; 0 (and no write) for an unknown id.
@@ -91,7 +116,8 @@ class Cortex {
     // refused, the graph is truncated back to its previous size.
     std::expected<SeedApplyCounts, CortexError> apply_seed(Seed seed);
 
-    // weights/{cortex_type}/latest.cwt of this folder.
+    // weights/{cortex_type}/latest.cwt of this folder, written under the
+    // folder lock; the last writer's weights win.
     std::expected<void, CortexError> persist_weights(std::span<const WeightRecord> records) const;
     std::expected<std::vector<WeightRecord>, CortexError> load_weights() const;
 
@@ -100,12 +126,48 @@ class Cortex {
     const TopologyFile& topology() const { return topology_; }
 
   private:
-    Cortex(std::string root, MetadataFile metadata, TopologyFile topology)
-        : root_(std::move(root)), metadata_(std::move(metadata)), topology_(std::move(topology)) {}
+    // What this handle last read or wrote of each document.
+    struct View {
+        DocumentVersion metadata;
+        DocumentVersion topology;
+        DocumentVersion& operator[](Document d) {
+            return d == Document::Metadata ? metadata : topology;
+        }
+    };
+
+    Cortex(std::string root, MetadataFile metadata, TopologyFile topology, FileAccess& fs,
+           View view)
+        : root_(std::move(root)),
+          metadata_(std::move(metadata)),
+          topology_(std::move(topology)),
+          fs_(&fs),
+          view_(view) {}
+
+    // Under the folder lock: StaleHandle unless the document on disk is the
+    // version this handle last saw; nothing else is checked or changed.
+    std::expected<void, CortexError> check_current(const FolderLock& lock, Document which,
+                                                   const std::string& path) const;
+    // Under the folder lock: replaces the document at path with bytes and
+    // records the new version as this handle's view. Allocates nothing once
+    // the new file is in place.
+    std::expected<void, CortexError> replace(FolderLock& lock, Document which,
+                                             const std::string& path, std::string_view bytes);
+    // Replaces topology.json with bytes if this handle's view of it is
+    // current, then appends event to the journal (its failure is ignored),
+    // all under the folder lock.
+    std::expected<void, CortexError> commit_topology(std::string_view bytes,
+                                                     const EventRecord& event);
+    // The end of every graph edit, once memory holds the change: serialises
+    // the graph and commits it. undo (noexcept) takes the change back out
+    // when the graph is refused, the handle is stale or memory runs out.
+    template <typename Undo, typename MakeEvent>
+    std::expected<void, CortexError> finish_edit(Undo&& undo, MakeEvent&& make_event);
 
     std::string root_;       // exactly as the caller gave it
     MetadataFile metadata_;  // always version 2 in memory
     TopologyFile topology_;
+    FileAccess* fs_;
+    View view_;
 };
 
 }  // namespace vorn

@@ -16,29 +16,33 @@ std::expected<void, CortexError> append_event(const std::string& root, const Eve
         return std::unexpected(CortexError(std::move(line.error())));
     line->push_back('\n');
     std::string path = join_path(root, kEventsFileName);
-    int fd = fs.open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return std::unexpected(CortexError(IoError::os(errno)));
+    auto file = open_regular(fs, path, O_WRONLY | O_APPEND | O_CREAT, 0666);
+    if (!file)
+        return std::unexpected(CortexError(file.error()));
+    UniqueFd fd(fs, file->fd);
     // One write call for the whole line keeps concurrent appends from interleaving.
-    auto written = write_all(fs, fd, *line);
-    fs.close(fd);
-    if (!written)
+    auto written = write_all(fs, fd.get(), *line);
+    if (!written) {
+        // A short or failed append (a full disk) would leave a partial line
+        // for the next append to be glued onto: cut the log back to where it
+        // ended. Appenders holding the folder lock cannot have added since.
+        while (fs.ftruncate(fd.get(), file->st.st_size) != 0 && errno == EINTR) {
+        }
         return std::unexpected(CortexError(written.error()));
+    }
     return {};
 }
 
 std::expected<std::vector<EventRecord>, CortexError> read_events(const std::string& root,
                                                                  FileAccess& fs) {
     std::string path = join_path(root, kEventsFileName);
-    auto status = file_status(fs, path);
-    if (!status)
-        return std::unexpected(CortexError(status.error()));
     std::vector<EventRecord> out;
-    if (*status == FileStatus::Missing)
-        return out;
     auto bytes = read_file(fs, path);
-    if (!bytes)
+    if (!bytes) {
+        if (bytes.error().is_missing())
+            return out;
         return std::unexpected(CortexError(bytes.error()));
+    }
     std::string_view rest = *bytes;
     std::uint64_t line_number = 0;
     while (!rest.empty()) {

@@ -13,8 +13,10 @@
 namespace vorn {
 
 // Appends the record as one compact line. The file is created if absent
-// (the folder is not); no flush to stable storage, no lock. Returns
-// nothing, or Event(Serialize) or Io.
+// (the folder is not); no flush to stable storage. A write that fails part
+// way truncates the file back to its previous length, so the log never keeps
+// a partial line; callers hold the folder lock so that no other appender can
+// have added in between. Returns nothing, or Event(Serialize) or Io.
 std::expected<void, CortexError> append_event(const std::string& root, const EventRecord& e,
                                               FileAccess& fs = system_file_access());
 

@@ -1,6 +1,7 @@
 #include "core/store/file_access.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,6 +38,21 @@ int FileAccess::mkdir(const char* path, mode_t mode) {
 }
 int FileAccess::stat(const char* path, struct stat* out) {
     return ::stat(path, out);
+}
+int FileAccess::fstat(int fd, struct stat* out) {
+    return ::fstat(fd, out);
+}
+ssize_t FileAccess::pread(int fd, void* buf, std::size_t n, off_t offset) {
+    return ::pread(fd, buf, n, offset);
+}
+ssize_t FileAccess::pwrite(int fd, const void* buf, std::size_t n, off_t offset) {
+    return ::pwrite(fd, buf, n, offset);
+}
+int FileAccess::ftruncate(int fd, off_t length) {
+    return ::ftruncate(fd, length);
+}
+int FileAccess::flock(int fd, int operation) {
+    return ::flock(fd, operation);
 }
 
 FileAccess& system_file_access() {

@@ -25,6 +25,13 @@ class FileAccess {
     virtual int mkdir(const char* path, mode_t mode);
     // Follows symbolic links.
     virtual int stat(const char* path, struct stat* out);
+    virtual int fstat(int fd, struct stat* out);
+    virtual ssize_t pread(int fd, void* buf, std::size_t n, off_t offset);
+    virtual ssize_t pwrite(int fd, const void* buf, std::size_t n, off_t offset);
+    virtual int ftruncate(int fd, off_t length);
+    // Advisory whole-file lock of the open file description (LOCK_EX,
+    // LOCK_SH, LOCK_UN); waits for a conflicting holder to let go.
+    virtual int flock(int fd, int operation);
 };
 
 // The process-wide pass-through to the operating system.

@@ -65,17 +65,29 @@ std::expected<void, IoError> write_all(FileAccess& fs, int fd, std::string_view 
     return {};
 }
 
-std::expected<FileStatus, IoError> file_status(FileAccess& fs, const std::string& path,
-                                               std::uint64_t* size) {
-    struct stat st;
-    if (fs.stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return FileStatus::Missing;
-        return std::unexpected(IoError::os(errno));
+std::expected<RegularFile, IoError> open_regular(FileAccess& fs, const std::string& path, int flags,
+                                                 mode_t mode) {
+    RegularFile file;
+    file.fd = fs.open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (file.fd < 0) {
+        int err = errno;
+        // A FIFO without a reader refuses a non-blocking writer, a socket
+        // refuses every open: name what is there rather than the errno.
+        struct stat st;
+        if (err == ENXIO && fs.stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return std::unexpected(IoError::not_regular_file(path, st.st_mode));
+        return std::unexpected(IoError::os(err));
     }
-    if (size != nullptr)
-        *size = static_cast<std::uint64_t>(st.st_size);
-    return FileStatus::Present;
+    if (fs.fstat(file.fd, &file.st) != 0) {
+        int err = errno;
+        fs.close(file.fd);
+        return std::unexpected(IoError::os(err));
+    }
+    if (!S_ISREG(file.st.st_mode)) {
+        fs.close(file.fd);
+        return std::unexpected(IoError::not_regular_file(path, file.st.st_mode));
+    }
+    return file;
 }
 
 FdSource::~FdSource() {
@@ -93,10 +105,10 @@ std::expected<std::size_t, IoError> FdSource::read(char* buf, std::size_t n) {
 }
 
 std::expected<std::string, IoError> read_file(FileAccess& fs, const std::string& path) {
-    int fd = fs.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return std::unexpected(IoError::os(errno));
-    FdSource source(fs, fd);
+    auto file = open_regular(fs, path, O_RDONLY);
+    if (!file)
+        return std::unexpected(file.error());
+    FdSource source(fs, file->fd);
     std::string out;
     char buf[64 * 1024];
     for (;;) {

@@ -26,14 +26,39 @@ std::expected<void, IoError> create_dirs(FileAccess& fs, const std::string& path
 // nothing fails with the "write zero" condition.
 std::expected<void, IoError> write_all(FileAccess& fs, int fd, std::string_view bytes);
 
-// Reads the whole file at path.
+// An open descriptor on a regular file, with the file's status at opening.
+struct RegularFile {
+    int fd = -1;
+    struct stat st {};
+};
+
+// Opens path with flags plus O_NONBLOCK and O_CLOEXEC, so that a FIFO cannot
+// keep the call waiting for a peer, and refuses anything but a regular file
+// with NotRegularFile (closing it again). Other failures are the OS error;
+// is_missing() tells an absent path. The caller owns the descriptor.
+std::expected<RegularFile, IoError> open_regular(FileAccess& fs, const std::string& path, int flags,
+                                                 mode_t mode = 0);
+
+// Reads the whole regular file at path.
 std::expected<std::string, IoError> read_file(FileAccess& fs, const std::string& path);
 
-enum class FileStatus { Present, Missing };
-// stat() of path (following links): Present with its size, Missing when the
-// path or one of its folders does not exist, or the OS failure.
-std::expected<FileStatus, IoError> file_status(FileAccess& fs, const std::string& path,
-                                               std::uint64_t* size = nullptr);
+// Closes a descriptor when it goes out of scope.
+class UniqueFd {
+  public:
+    UniqueFd(FileAccess& fs, int fd) : fs_(fs), fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0)
+            fs_.close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+
+  private:
+    FileAccess& fs_;
+    int fd_;
+};
 
 // A ByteSource over an open descriptor; reads retry on interruption. Owns fd.
 class FdSource : public ByteSource {

@@ -1,18 +1,26 @@
 // The graph edits of Cortex. Each one changes the in-memory topology,
 // validates the whole graph (undoing the change if it is invalid), rewrites
 // topology.json and appends one event whose failure does not fail the edit.
+// Every step that can allocate runs while the change can still be taken
+// back, so running out of memory leaves the graph as it was.
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "core/format/event.hpp"
 #include "core/store/cortex.hpp"
-#include "core/store/event_log.hpp"
 #include "core/store/id_source.hpp"
-#include "core/store/topology_store.hpp"
 
 namespace vorn {
 namespace {
+
+// Undoing a change moves items back into place; a move that could throw
+// would leave the graph half restored.
+static_assert(std::is_nothrow_move_constructible_v<TopologyNode> &&
+              std::is_nothrow_move_assignable_v<TopologyNode>);
+static_assert(std::is_nothrow_move_constructible_v<TopologyEdge> &&
+              std::is_nothrow_move_assignable_v<TopologyEdge>);
 
 std::expected<Uuid, CortexError> id_or_mint(const std::optional<Uuid>& given) {
     if (given)
@@ -29,19 +37,78 @@ void reserve_more(std::vector<T>& v, std::size_t extra) {
         v.reserve(std::max(need, 2 * v.capacity()));
 }
 
-// Writes topology.json. When the writer refuses the graph itself (too large to
-// read back) rather than failing on disk, undo takes the change back out as
-// after a failed validation; after a disk failure the change stays in memory.
-template <typename Undo>
-std::expected<void, CortexError> write_or_undo(const std::string& root, const TopologyFile& t,
-                                               Undo&& undo) {
-    auto written = write_topology(root, t);
-    if (!written && !written.error().is_os_error())
-        undo();
-    return written;
-}
+// Items taken out of a list together with their positions, so that they can
+// be put back in their old order. All room is reserved up front: taking out
+// and putting back allocate nothing.
+template <typename T>
+class TakenItems {
+  public:
+    // Room for count items; the only step that can run out of memory.
+    explicit TakenItems(std::size_t count) { items_.reserve(count); }
+
+    // Moves the items matching take out of list, compacting the rest in one
+    // pass; at most the reserved count may match.
+    template <typename Pred>
+    void take_from(std::vector<T>& list, Pred take) noexcept {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (take(list[i]))
+                items_.emplace_back(i, std::move(list[i]));
+            else if (kept++ != i)
+                list[kept - 1] = std::move(list[i]);
+        }
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(kept), list.end());
+    }
+
+    // Puts every taken item back at its old position. The list still has the
+    // capacity it had before take_from, so growing it allocates nothing.
+    void put_back(std::vector<T>& list) noexcept {
+        std::size_t src = list.size();
+        list.resize(src + items_.size());
+        std::size_t taken = items_.size();
+        for (std::size_t dst = list.size(); dst-- > 0;) {
+            if (taken > 0 && items_[taken - 1].first == dst)
+                list[dst] = std::move(items_[--taken].second);
+            else
+                list[dst] = std::move(list[--src]);
+        }
+        items_.clear();
+    }
+
+    std::size_t size() const { return items_.size(); }
+
+  private:
+    std::vector<std::pair<std::size_t, T>> items_;  // old position, item
+};
 
 }  // namespace
+
+template <typename Undo, typename MakeEvent>
+std::expected<void, CortexError> Cortex::finish_edit(Undo&& undo, MakeEvent&& make_event) {
+    try {
+        // Serialising validates first; a refused graph is taken back out, as
+        // is one too large to read back.
+        auto bytes = serialize_topology(topology_);
+        if (!bytes) {
+            undo();
+            return std::unexpected(std::move(bytes.error()));
+        }
+        auto committed = commit_topology(*bytes, make_event());
+        if (!committed) {
+            // A stale handle must not keep a change it could never write; a
+            // disk failure keeps it in memory for the next save.
+            if (committed.error().kind() == CortexError::Kind::StaleHandle)
+                undo();
+            return std::unexpected(std::move(committed.error()));
+        }
+        return {};
+    } catch (...) {
+        // Out of memory before topology.json was replaced (nothing allocates
+        // after that).
+        undo();
+        throw;
+    }
+}
 
 std::expected<Uuid, CortexError> Cortex::add_neuron(NeuronInput input) {
     auto id = id_or_mint(input.id);
@@ -52,13 +119,12 @@ std::expected<Uuid, CortexError> Cortex::add_neuron(NeuronInput input) {
         TopologyNode{*id, std::move(input.label), std::move(input.kind),
                      input.metadata ? std::move(*input.metadata) : JsonValue(JsonObject{}),
                      std::move(input.init_state)});
-    if (auto invalid = validate_topology(topology_)) {
-        nodes.pop_back();
-        return std::unexpected(std::move(*invalid));
-    }
-    if (auto r = write_or_undo(root_, topology_, [&] { nodes.pop_back(); }); !r)
-        return std::unexpected(r.error());
-    (void)append_event(root_, EventRecord::of(NeuronAddEvent{*id, nodes.back().label}));
+    auto done = finish_edit([&]() noexcept { nodes.pop_back(); },
+                            [&] {
+                                return EventRecord::of(NeuronAddEvent{*id, nodes.back().label});
+                            });
+    if (!done)
+        return std::unexpected(done.error());
     return *id;
 }
 
@@ -71,36 +137,59 @@ std::expected<Uuid, CortexError> Cortex::add_synapse(SynapseInput input) {
         TopologyEdge{*id, input.pre, input.post, std::move(input.kind), input.init_weight,
                      input.delay_ms.value_or(1.0f),
                      input.metadata ? std::move(*input.metadata) : JsonValue(JsonObject{})});
-    if (auto invalid = validate_topology(topology_)) {
-        edges.pop_back();
-        return std::unexpected(std::move(*invalid));
-    }
-    if (auto r = write_or_undo(root_, topology_, [&] { edges.pop_back(); }); !r)
-        return std::unexpected(r.error());
-    (void)append_event(
-        root_, EventRecord::of(SynapseAddEvent{*id, input.pre, input.post, input.init_weight}));
+    auto done = finish_edit(
+        [&]() noexcept { edges.pop_back(); },
+        [&] {
+            return EventRecord::of(SynapseAddEvent{*id, input.pre, input.post, input.init_weight});
+        });
+    if (!done)
+        return std::unexpected(done.error());
     return *id;
 }
 
 std::expected<std::uint64_t, CortexError> Cortex::remove_neuron(Uuid id) {
-    // Single-pass compactions keep removal linear in the graph size.
-    if (std::erase_if(topology_.nodes, [&](const TopologyNode& n) { return n.id == id; }) == 0)
+    auto is_node = [&](const TopologyNode& n) noexcept { return n.id == id; };
+    auto touches = [&](const TopologyEdge& e) noexcept { return e.pre == id || e.post == id; };
+    auto& nodes = topology_.nodes;
+    auto& edges = topology_.edges;
+    const auto node_count =
+        static_cast<std::size_t>(std::count_if(nodes.begin(), nodes.end(), is_node));
+    if (node_count == 0)
         return 0;
-    std::uint64_t cascaded = std::erase_if(
-        topology_.edges, [&](const TopologyEdge& e) { return e.pre == id || e.post == id; });
-    // Removing items cannot make a valid graph invalid, so nothing is validated.
-    if (auto r = write_topology(root_, topology_); !r)
-        return std::unexpected(r.error());
-    (void)append_event(root_, EventRecord::of(NeuronRemoveEvent{id, cascaded}));
+    TakenItems<TopologyNode> gone_nodes(node_count);
+    TakenItems<TopologyEdge> gone_edges(
+        static_cast<std::size_t>(std::count_if(edges.begin(), edges.end(), touches)));
+    // Single-pass compactions keep removal linear in the graph size.
+    gone_nodes.take_from(nodes, is_node);
+    gone_edges.take_from(edges, touches);
+    const std::uint64_t cascaded = gone_edges.size();
+    // Removing items cannot make a valid graph invalid; serialising checks
+    // it all the same.
+    auto done = finish_edit(
+        [&]() noexcept {
+            gone_edges.put_back(edges);
+            gone_nodes.put_back(nodes);
+        },
+        [&] {
+            return EventRecord::of(NeuronRemoveEvent{id, cascaded});
+        });
+    if (!done)
+        return std::unexpected(done.error());
     return cascaded;
 }
 
 std::expected<bool, CortexError> Cortex::remove_synapse(Uuid id) {
-    if (std::erase_if(topology_.edges, [&](const TopologyEdge& e) { return e.id == id; }) == 0)
+    auto is_edge = [&](const TopologyEdge& e) noexcept { return e.id == id; };
+    auto& edges = topology_.edges;
+    const auto count = static_cast<std::size_t>(std::count_if(edges.begin(), edges.end(), is_edge));
+    if (count == 0)
         return false;
-    if (auto r = write_topology(root_, topology_); !r)
-        return std::unexpected(r.error());
-    (void)append_event(root_, EventRecord::of(SynapseRemoveEvent{id}));
+    TakenItems<TopologyEdge> gone(count);
+    gone.take_from(edges, is_edge);
+    auto done = finish_edit([&]() noexcept { gone.put_back(edges); },
+                            [&] { return EventRecord::of(SynapseRemoveEvent{id}); });
+    if (!done)
+        return std::unexpected(done.error());
     return true;
 }
 
@@ -109,31 +198,32 @@ std::expected<SeedApplyCounts, CortexError> Cortex::apply_seed(Seed seed) {
     auto& edges = topology_.edges;
     const std::size_t nodes_before = nodes.size();
     const std::size_t edges_before = edges.size();
-
-    reserve_more(nodes, seed.nodes.size());
-    for (SeedNode& s : seed.nodes) {
-        nodes.push_back(TopologyNode{s.id, std::move(s.label), std::move(s.kind),
-                                     std::move(s.metadata), std::nullopt});
-    }
-    reserve_more(edges, seed.edges.size());
-    for (SeedEdge& s : seed.edges) {
-        edges.push_back(TopologyEdge{s.id, s.pre, s.post, std::move(s.kind), s.init_weight,
-                                     s.delay_ms, JsonValue(JsonObject{})});
-    }
-
-    auto roll_back = [&] {
+    auto roll_back = [&]() noexcept {
         nodes.erase(nodes.begin() + static_cast<std::ptrdiff_t>(nodes_before), nodes.end());
         edges.erase(edges.begin() + static_cast<std::ptrdiff_t>(edges_before), edges.end());
     };
-    if (auto invalid = validate_topology(topology_)) {
+
+    try {
+        reserve_more(nodes, seed.nodes.size());
+        reserve_more(edges, seed.edges.size());
+        for (SeedNode& s : seed.nodes) {
+            nodes.push_back(TopologyNode{s.id, std::move(s.label), std::move(s.kind),
+                                         std::move(s.metadata), std::nullopt});
+        }
+        for (SeedEdge& s : seed.edges) {
+            edges.push_back(TopologyEdge{s.id, s.pre, s.post, std::move(s.kind), s.init_weight,
+                                         s.delay_ms, JsonValue(JsonObject{})});
+        }
+    } catch (...) {
         roll_back();
-        return std::unexpected(std::move(*invalid));
+        throw;
     }
-    SeedApplyCounts counts{nodes.size() - nodes_before, edges.size() - edges_before};
-    if (auto r = write_or_undo(root_, topology_, roll_back); !r)
-        return std::unexpected(r.error());
-    (void)append_event(root_,
-                       EventRecord::of(SeedApplyEvent{counts.added_nodes, counts.added_edges}));
+    const SeedApplyCounts counts{nodes.size() - nodes_before, edges.size() - edges_before};
+    auto done = finish_edit(roll_back, [&] {
+        return EventRecord::of(SeedApplyEvent{counts.added_nodes, counts.added_edges});
+    });
+    if (!done)
+        return std::unexpected(done.error());
     return counts;
 }
 

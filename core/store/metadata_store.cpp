@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <cerrno>
 #include <limits>
 
 #include "core/format/folder_layout.hpp"
@@ -11,19 +10,20 @@
 
 namespace vorn {
 
-std::expected<MetadataFile, CortexError> read_metadata(const std::string& root, FileAccess& fs) {
+std::expected<MetadataFile, CortexError> read_metadata(const std::string& root, FileAccess& fs,
+                                                       FileIdentity* seen) {
     std::string path = join_path(root, kMetadataFileName);
-    auto status = file_status(fs, path);
-    if (!status)
-        return std::unexpected(CortexError(status.error()));
-    if (*status == FileStatus::Missing)
-        return std::unexpected(CortexError::missing_file(std::move(path)));
+    auto file = open_regular(fs, path, O_RDONLY);
+    if (!file) {
+        if (file.error().is_missing())
+            return std::unexpected(CortexError::missing_file(std::move(path)));
+        return std::unexpected(CortexError(file.error()));
+    }
+    if (seen != nullptr)
+        *seen = FileIdentity::of(file->st);
     // Streamed, so that a huge or endless file fails at its first bad byte
     // instead of being loaded whole.
-    int fd = fs.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return std::unexpected(CortexError(IoError::os(errno)));
-    FdSource source(fs, fd);
+    FdSource source(fs, file->fd);
     JsonInput input(source, std::numeric_limits<std::uint64_t>::max() - 1);
     auto m = parse_metadata(input);
     if (input.io_error())

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
@@ -34,32 +33,33 @@ std::uint64_t max_topology_bytes() {
     return value;
 }
 
-std::expected<TopologyFile, CortexError> read_topology(const std::string& root, FileAccess& fs) {
+std::expected<TopologyFile, CortexError> read_topology(const std::string& root, FileAccess& fs,
+                                                       FileIdentity* seen) {
     std::string path = join_path(root, kTopologyFileName);
-    std::uint64_t size = 0;
-    auto status = file_status(fs, path, &size);
-    if (!status)
-        return std::unexpected(CortexError(status.error()));
-    if (*status == FileStatus::Missing)
-        return std::unexpected(CortexError::missing_file(std::move(path)));
+    auto opened = open_regular(fs, path, O_RDONLY);
+    if (!opened) {
+        if (opened.error().is_missing())
+            return std::unexpected(CortexError::missing_file(std::move(path)));
+        return std::unexpected(CortexError(opened.error()));
+    }
+    FdSource source(fs, opened->fd);
+    if (seen != nullptr)
+        *seen = FileIdentity::of(opened->st);
+    const auto size = static_cast<std::uint64_t>(opened->st.st_size);
     std::uint64_t limit = max_topology_bytes();
     if (size > limit)
         return std::unexpected(CortexError::topology_too_large(std::move(path), size, limit));
     if (size > kTopologyByteCap)
         return std::unexpected(CortexError(TopologyError::too_large(size, kTopologyByteCap)));
 
-    int fd = fs.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return std::unexpected(CortexError(IoError::os(errno)));
-    FdSource source(fs, fd);
     JsonInput input(source, kTopologyByteCap);
     auto file = read_topology_json(input);
     // A read failure or a file that grew past the cap explains any parse error.
     if (input.io_error())
         return std::unexpected(CortexError(*input.io_error()));
     if (input.over_cap()) {
-        std::uint64_t seen = std::max(size, input.bytes_read());
-        return std::unexpected(CortexError(TopologyError::too_large(seen, kTopologyByteCap)));
+        std::uint64_t got = std::max(size, input.bytes_read());
+        return std::unexpected(CortexError(TopologyError::too_large(got, kTopologyByteCap)));
     }
     if (!file)
         return std::unexpected(CortexError(TopologyError::json_error(std::move(file.error()))));

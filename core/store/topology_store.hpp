@@ -7,6 +7,7 @@
 
 #include "core/format/cortex_error.hpp"
 #include "core/format/topology.hpp"
+#include "core/store/document_version.hpp"
 #include "core/store/file_access.hpp"
 
 namespace vorn {
@@ -16,11 +17,14 @@ namespace vorn {
 // default of 256 MiB. Read at every call.
 std::uint64_t max_topology_bytes();
 
-// A validated topology, or MissingFile, Io, TopologyTooLarge or Topology.
-// The file is streamed: no more than the fixed cap plus one byte is read,
-// even if the file grows while it is read.
+// A validated topology, or MissingFile, Io (NotRegularFile for a FIFO,
+// folder or device in its place), TopologyTooLarge or Topology. The file is
+// streamed: no more than the fixed cap plus one byte is read, even if the
+// file grows while it is read. When seen is given, it receives the identity
+// of the file that was read.
 std::expected<TopologyFile, CortexError> read_topology(const std::string& root,
-                                                       FileAccess& fs = system_file_access());
+                                                       FileAccess& fs = system_file_access(),
+                                                       FileIdentity* seen = nullptr);
 
 // Validates and serialises before any byte is written, then replaces the
 // file atomically. Returns nothing, or Topology, NotADirectory or Io.

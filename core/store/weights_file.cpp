@@ -128,45 +128,34 @@ std::expected<void, CortexError> write_weights(std::string_view root, std::strin
     auto file = AtomicFile::begin(weights_path(root, cortex_type), fs);
     if (!file)
         return std::unexpected(std::move(file.error()));
-    auto result = [&]() -> std::expected<void, CortexError> {
-        if (auto bad = find_non_finite_weight(records))
-            return std::unexpected(*bad);
-        BufferedWriter out(*file);
-        WeightsHeader header = encode_weights_header(records.size());
-        auto streamed = out.append(header.data(), header.size());
-        if (streamed)
-            streamed = out.append(records.data(), records.size_bytes());
-        if (!streamed)
-            return std::unexpected(WeightsError::io_error(streamed.error()));
-        if (auto flushed = out.flush(); !flushed)
-            return std::unexpected(flushed.error());
-        return file->commit();
-    }();
-    // A failed write leaves no temporary file behind, only the previous
-    // latest.cwt (the rename is the last step that can fail).
-    if (!result)
-        (void)fs.unlink(file->temp_path().c_str());
-    return result;
+    if (auto bad = find_non_finite_weight(records))
+        return std::unexpected(*bad);
+    BufferedWriter out(*file);
+    WeightsHeader header = encode_weights_header(records.size());
+    auto streamed = out.append(header.data(), header.size());
+    if (streamed)
+        streamed = out.append(records.data(), records.size_bytes());
+    if (!streamed)
+        return std::unexpected(WeightsError::io_error(streamed.error()));
+    if (auto flushed = out.flush(); !flushed)
+        return std::unexpected(flushed.error());
+    return file->commit();
 }
 
 std::expected<std::vector<WeightRecord>, CortexError> read_weights(std::string_view root,
                                                                    std::string_view cortex_type,
                                                                    FileAccess& fs) {
     std::string path = weights_path(root, cortex_type);
-    int fd = fs.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) {
+    auto file = open_regular(fs, path, O_RDONLY);
+    if (!file) {
         // ENOTDIR: a file stands where one of the path's folders should be,
         // so the weights file does not exist either.
-        if (errno == ENOENT || errno == ENOTDIR)
+        if (file.error().is_missing())
             return std::vector<WeightRecord>{};
-        return std::unexpected(IoError::os(errno));
+        return std::unexpected(file.error());
     }
-    struct stat st;
-    std::uint64_t size =
-        fs.stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    auto records = read_open_file(fs, fd, size);
-    fs.close(fd);
-    return records;
+    UniqueFd fd(fs, file->fd);
+    return read_open_file(fs, fd.get(), static_cast<std::uint64_t>(file->st.st_size));
 }
 
 }  // namespace vorn

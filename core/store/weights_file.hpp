@@ -28,7 +28,8 @@ std::expected<void, CortexError> write_weights(std::string_view root, std::strin
 
 // The records in file order; empty (and nothing created) when the file does
 // not exist. Bytes after the last counted record are ignored. Fails with
-// Weights for a corrupt or foreign file, Io when the file cannot be opened.
+// Weights for a corrupt or foreign file, Io when the file cannot be opened
+// (NotRegularFile for a folder, FIFO or device in its place).
 std::expected<std::vector<WeightRecord>, CortexError> read_weights(
     std::string_view root, std::string_view cortex_type, FileAccess& fs = system_file_access());
 

@@ -32,11 +32,12 @@ class JsonObject {
     JsonValue* find(std::string_view key);
     bool erase(std::string_view key);
 
-    std::size_t size() const { return members_.size(); }
-    bool empty() const { return members_.empty(); }
-    auto begin() const { return members_.begin(); }
-    auto end() const { return members_.end(); }
-    void reserve(std::size_t n) { members_.reserve(n); }
+    // Defined below JsonValue: the members' type must be complete first.
+    std::size_t size() const;
+    bool empty() const;
+    std::vector<Member>::const_iterator begin() const;
+    std::vector<Member>::const_iterator end() const;
+    void reserve(std::size_t n);
 
     friend bool operator==(const JsonObject&, const JsonObject&);
 
@@ -93,5 +94,21 @@ class JsonValue {
                  JsonObject>
         v_;
 };
+
+inline std::size_t JsonObject::size() const {
+    return members_.size();
+}
+inline bool JsonObject::empty() const {
+    return members_.empty();
+}
+inline std::vector<JsonObject::Member>::const_iterator JsonObject::begin() const {
+    return members_.begin();
+}
+inline std::vector<JsonObject::Member>::const_iterator JsonObject::end() const {
+    return members_.end();
+}
+inline void JsonObject::reserve(std::size_t n) {
+    members_.reserve(n);
+}
 
 }  // namespace vorn

@@ -3,6 +3,7 @@ weights, seeds, conversions and error mapping."""
 
 import json
 import math
+import os
 import pathlib
 import shutil
 import struct
@@ -141,6 +142,36 @@ def test_store_errors_map_to_plain_os_error_or_value_error(tmp_path, cx, root):
     assert os_error_text(Cortex.open, str(empty)) == f"expected file does not exist: {meta}"
     meta.write_text("{ not json")
     raises_text(ValueError, Cortex.open, str(empty))
+
+
+def test_create_refuses_a_topology_without_metadata_and_bad_kinds_write_nothing(tmp_path, cx, root):
+    cx.apply_seed(seeds.ring(6, 2))
+    (pathlib.Path(root) / "metadata.json").unlink()
+    before = folder_state(root)
+    topo = pathlib.Path(root) / "topology.json"
+    assert os_error_text(new_cortex, root) == f"disk I/O error: topology already exists at {topo}"
+    assert folder_state(root) == before
+    # Both documents are checked before either is written, so a refused
+    # create leaves no half-made folder behind.
+    fresh = tmp_path / "fresh"
+    assert raises_text(ValueError, new_cortex, fresh, defaults_neuron_kind="hh") == (
+        "defaults.neuron.kind 'hh' does not match cortex_type 'lif'")
+    assert raises_text(ValueError, new_cortex, fresh, defaults_synapse_kind="Bad") == (
+        "synapse kind 'Bad' is not a valid kebab-case slug")
+    assert not fresh.exists()
+    new_cortex(fresh)
+
+
+def test_what_is_not_a_regular_file_is_refused_without_waiting(cx):
+    # A FIFO would block a plain open until a writer came; the test would hang.
+    weights = weights_file(cx)
+    weights.parent.mkdir(parents=True)
+    os.mkfifo(weights)
+    assert os_error_text(cx.load_weights) == f"disk I/O error: {weights} is a FIFO, not a regular file"
+    weights.unlink()
+    weights.mkdir()
+    assert os_error_text(cx.load_weights) == (
+        f"disk I/O error: {weights} is a directory, not a regular file")
 
 
 # ---- graph edits ---------------------------------------------------------

@@ -59,6 +59,37 @@ TEST(JsonReader, RejectsMalformedTextWithItsPosition) {
     EXPECT_EQ(err.find('\xff'), std::string::npos);
 }
 
+// The JSON library takes a NUL byte outside a string for the end of input;
+// whatever follows the document, a NUL included, is refused with its position.
+TEST(JsonReader, RefusesANulByteOutsideStrings) {
+    using namespace std::string_literals;
+    EXPECT_EQ(error_of("{}\0garbage{{{"s),
+              "unexpected NUL byte after the value at line 1 column 3");
+    EXPECT_EQ(error_of("[1]\n \0"s), "unexpected NUL byte after the value at line 2 column 2");
+    EXPECT_EQ(error_of("1\0"s), "unexpected NUL byte after the value at line 1 column 2");
+    EXPECT_EQ(error_of("[1,\0 2]"s), "unexpected NUL byte at line 1 column 4");
+    EXPECT_EQ(error_of("\0{}"s), "unexpected NUL byte at line 1 column 1");
+    // Inside a string a NUL is an unescaped control character, as before.
+    std::string in_string = error_of("[\"a\0\"]"s);
+    EXPECT_NE(in_string.find("control character U+0000"), std::string::npos) << in_string;
+
+    // The same when the document arrives in pieces, with the NUL in a later one.
+    struct Pieces : ByteSource {
+        std::string text = "{\"a\": 1}\n\0\0"s;
+        std::size_t at = 0;
+        std::expected<std::size_t, IoError> read(char* buf, std::size_t n) override {
+            std::size_t k = std::min<std::size_t>({n, 4, text.size() - at});
+            std::memcpy(buf, text.data() + at, k);
+            at += k;
+            return k;
+        }
+    } pieces;
+    JsonInput in(pieces, 1000);
+    auto v = parse_json_value(in);
+    ASSERT_FALSE(v);
+    EXPECT_EQ(v.error().message(), "unexpected NUL byte after the value at line 2 column 1");
+}
+
 TEST(JsonReader, LimitsNesting) {
     EXPECT_EQ(error_of(std::string(128, '[') + std::string(128, ']')), "<ok>");
     EXPECT_EQ(error_of(std::string(129, '[') + std::string(129, ']')),
@@ -105,6 +136,22 @@ TEST(JsonInput, StreamedInputMatchesMemoryInputAndTracksPositions) {
     ASSERT_FALSE(v);
     EXPECT_EQ(v.error().line, 4u);
     EXPECT_EQ(v.error().column, 3u);
+}
+
+// An error at the end of the input is placed at the last byte read, also when
+// that byte ended an earlier chunk (found by fuzzing: "{\n" streamed gave
+// "line 2" instead of "line 1 column 2").
+TEST(JsonInput, EndOfInputErrorsHaveTheSamePositionWhateverTheChunks) {
+    for (const std::string text : {"{\n", "[1,\n\n", "{\"a\": \n", "[\n 1"}) {
+        const std::string whole = error_of(text);
+        for (std::size_t piece = 1; piece <= text.size() + 1; ++piece) {
+            PieceSource src(text, piece);
+            JsonInput in(src, 1000);
+            auto v = parse_json_value(in);
+            ASSERT_FALSE(v);
+            EXPECT_EQ(v.error().message(), whole) << "pieces of " << piece;
+        }
+    }
 }
 
 TEST(JsonInput, StopsOneByteAfterTheCap) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <set>
 #include <vector>
+
+#include "core/seeds/seed_rng.hpp"
 
 namespace vorn {
 namespace {
@@ -70,11 +73,13 @@ TEST(Generators, GoldenValuesForNonZeroSeeds) {
     EXPECT_EQ(rg.edges[7].id.to_string(), "837a56eb-b88e-4af1-ba9b-e1308ba45176");
     EXPECT_EQ(bits(rg.edges[7].init_weight), 0x3EFE5006u);
 
-    // Rewired targets of the 40 edges; n0 gets two edges to n9, a duplicate pair.
+    // Rewired targets of the 40 edges. The third edge's first draw lands on
+    // n9, which n0 already reaches, so it is drawn again (giving n5); every
+    // later draw follows from there.
     const Seed sw = make(small_world(10, 2, 99, {}, 0.3f));
-    const std::vector<std::size_t> posts = {1, 9, 9, 8, 2, 5, 3, 9, 3, 1, 4, 0, 2, 2,
-                                            5, 1, 5, 2, 6, 2, 6, 4, 2, 3, 7, 4, 8, 4,
-                                            8, 6, 9, 5, 6, 7, 0, 6, 0, 8, 1, 0};
+    const std::vector<std::size_t> posts = {1, 9, 5, 8, 5, 0, 3, 9, 3, 1, 4, 6, 4, 2,
+                                            5, 9, 5, 3, 8, 2, 6, 4, 7, 0, 7, 5, 8, 4,
+                                            0, 6, 9, 5, 5, 7, 1, 6, 0, 8, 1, 7};
     const Pairs sw_pairs = endpoints(sw);
     ASSERT_EQ(sw_pairs.size(), posts.size());
     for (std::size_t e = 0; e < posts.size(); ++e)
@@ -139,6 +144,75 @@ TEST(Generators, SmallWorldRewiresOnlyTargets) {
         moved += after.post != before.post;
     }
     EXPECT_GT(moved, base.edges.size() / 2);
+}
+
+// The rewiring as it was before repeats were avoided: a target is drawn
+// again only when it is the edge's own source. Also tells whether a draw
+// ever landed on a pair that another edge held at that moment.
+struct OldRewiring {
+    std::vector<Uuid> posts;
+    bool hit_a_repeat = false;
+};
+
+OldRewiring self_loop_only_rewiring(const Seed& ring_seed, std::uint64_t seed, float p) {
+    SeedRng rng = SeedRng::from_seed(seed + 0x5A5A5A5A5A5A5A5AULL);
+    OldRewiring old;
+    for (const SeedEdge& edge : ring_seed.edges)
+        old.posts.push_back(edge.post);
+    for (std::size_t e = 0; e < old.posts.size(); ++e) {
+        if (!(rng.unit_float() < p))
+            continue;
+        const Uuid& pre = ring_seed.edges[e].pre;
+        std::uint64_t index;
+        do {
+            index = rng.index_below(ring_seed.nodes.size());
+        } while (ring_seed.nodes[index].id == pre);
+        const Uuid& post = ring_seed.nodes[index].id;
+        for (std::size_t other = 0; other < old.posts.size(); ++other) {
+            if (other != e && ring_seed.edges[other].pre == pre && old.posts[other] == post)
+                old.hit_a_repeat = true;
+        }
+        old.posts[e] = post;
+    }
+    return old;
+}
+
+TEST(Generators, SmallWorldNeverRepeatsAPairAndKeepsEveryOutputThatDidNot) {
+    int unchanged = 0;
+    int redrawn = 0;
+    for (std::uint64_t seed = 0; seed < 300; ++seed) {
+        const std::uint64_t n = 8 + seed % 23;
+        const std::uint64_t k = 1 + seed % 3;
+        const float p = 0.05f * static_cast<float>(1 + seed % 20);
+        const Seed sw = make(small_world(n, k, seed, {}, p));
+        std::set<std::pair<Uuid, Uuid>> pairs;
+        std::vector<Uuid> posts;
+        for (const SeedEdge& e : sw.edges) {
+            ASSERT_NE(e.pre, e.post) << seed;
+            ASSERT_TRUE(pairs.emplace(e.pre, e.post).second) << seed;
+            posts.push_back(e.post);
+        }
+        // Where the old rewiring never landed on a taken pair, its output
+        // is kept exactly.
+        const OldRewiring old = self_loop_only_rewiring(make(ring(n, k, seed, {})), seed, p);
+        if (old.hit_a_repeat) {
+            ++redrawn;
+        } else {
+            EXPECT_EQ(posts, old.posts) << seed;
+            ++unchanged;
+        }
+    }
+    // Both kinds of seed really occurred.
+    EXPECT_GT(unchanged, 30);
+    EXPECT_GT(redrawn, 30);
+}
+
+// With n = 2k + 1 every node already reaches all others, so the only free
+// target of a rewired edge is its old one: the ring comes back unchanged.
+TEST(Generators, SmallWorldWithNoFreeTargetKeepsTheRing) {
+    const Seed base = make(ring(7, 3, 2, {}));
+    const Seed sw = make(small_world(7, 3, 2, {}, 1.0f));
+    EXPECT_EQ(sw, base);
 }
 
 TEST(Generators, LayeredLabelsMetadataAndEdgeOrder) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "core/store/atomic_file.hpp"
 #include "temp_dir.hpp"
@@ -15,6 +18,7 @@ using testing::exists;
 using testing::FaultyFiles;
 using testing::slurp;
 using testing::spit;
+using testing::temp_files;
 using testing::TempDir;
 
 TEST(AtomicWrite, ReplacesWholeFileAndCreatesMissingFolders) {
@@ -24,10 +28,10 @@ TEST(AtomicWrite, ReplacesWholeFileAndCreatesMissingFolders) {
     EXPECT_EQ(slurp(target), "first");
     ASSERT_TRUE(atomic_write(target, "2nd"));
     EXPECT_EQ(slurp(target), "2nd");
-    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_EQ(temp_files(dir / "a/b/c"), std::vector<std::string>{});
 }
 
-TEST(AtomicWrite, FailedRenameKeepsTargetAndLeavesTemporary) {
+TEST(AtomicWrite, FailedRenameKeepsTargetAndRemovesTemporary) {
     TempDir dir;
     std::string target = dir / "doc.json";
     std::filesystem::create_directories(target + "/child");
@@ -36,17 +40,17 @@ TEST(AtomicWrite, FailedRenameKeepsTargetAndLeavesTemporary) {
     EXPECT_EQ(r.error().kind(), CortexError::Kind::Io);
     EXPECT_TRUE(r.error().is_os_error());
     EXPECT_TRUE(exists(target + "/child"));
-    EXPECT_EQ(slurp(target + ".tmp"), "new content");
+    EXPECT_EQ(temp_files(dir.path), std::vector<std::string>{});
 }
 
 TEST(AtomicWrite, FailuresBeforeTheRenameKeepTarget) {
     TempDir dir;
     std::string target = dir / "doc.json";
     spit(target, "old");
-    std::filesystem::create_directory(target + ".tmp");
-    EXPECT_EQ(error_text(atomic_write(target, "new")),
-              std::string("disk I/O error: ") + std::strerror(EISDIR));
-    std::filesystem::remove(target + ".tmp");
+    FaultyFiles no_temp;
+    no_temp.temp_open_errno = EACCES;
+    EXPECT_EQ(error_text(atomic_write(target, "new", no_temp)),
+              std::string("disk I/O error: ") + std::strerror(EACCES));
     FaultyFiles zero, no_sync;
     zero.zero_writes = 1;
     no_sync.sync_errno = EIO;
@@ -55,6 +59,39 @@ TEST(AtomicWrite, FailuresBeforeTheRenameKeepTarget) {
     EXPECT_EQ(error_text(atomic_write(target, "new", no_sync)),
               std::string("disk I/O error: ") + std::strerror(EIO));
     EXPECT_EQ(slurp(target), "old");
+    EXPECT_EQ(temp_files(dir.path), std::vector<std::string>{});
+}
+
+// Each writer writes its own temporary file: a name already taken (a file
+// left by a writer that was killed, or one still being written) is skipped,
+// never truncated or renamed in by someone else.
+TEST(AtomicWrite, TemporaryNamesAreUniqueAndNeverReused) {
+    TempDir dir;
+    std::string target = dir / "doc.json";
+    auto first = AtomicFile::begin(target);
+    auto second = AtomicFile::begin(target);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first->temp_path(), second->temp_path());
+    const std::string prefix = target + "." + std::to_string(getpid()) + ".";
+    for (const auto* file : {&*first, &*second}) {
+        EXPECT_TRUE(file->temp_path().starts_with(prefix)) << file->temp_path();
+        EXPECT_TRUE(file->temp_path().ends_with(".tmp")) << file->temp_path();
+    }
+    ASSERT_TRUE(first->write("first"));
+    ASSERT_TRUE(second->write("second"));
+    ASSERT_TRUE(second->commit());
+    ASSERT_TRUE(first->commit());
+    EXPECT_EQ(slurp(target), "first");
+
+    // Occupy the next names this process would pick; begin skips past them.
+    std::string probe = AtomicFile::begin(target)->temp_path();  // removed again unused
+    std::uint64_t next = std::stoull(probe.substr(prefix.size())) + 1;
+    for (std::uint64_t n = next; n < next + 3; ++n)
+        spit(prefix + std::to_string(n) + ".tmp", "someone else's");
+    auto third = AtomicFile::begin(target);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->temp_path(), prefix + std::to_string(next + 3) + ".tmp");
+    EXPECT_EQ(slurp(prefix + std::to_string(next) + ".tmp"), "someone else's");
 }
 
 TEST(AtomicWrite, ParentThatIsAFileOrNoFileName) {
@@ -91,7 +128,8 @@ TEST(AtomicWrite, StreamedContent) {
     TempDir dir;
     auto file = AtomicFile::begin(dir / "w/latest.cwt");
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->temp_path(), dir / "w/latest.cwt.tmp");
+    EXPECT_EQ(temp_files(dir / "w"),
+              std::vector<std::string>{file->temp_path().substr(file->temp_path().rfind('/') + 1)});
     ASSERT_TRUE(file->write("ab"));
     ASSERT_TRUE(file->write("cd"));
     EXPECT_FALSE(exists(dir / "w/latest.cwt"));

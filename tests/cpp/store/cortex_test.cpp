@@ -179,21 +179,51 @@ TEST_F(CortexTest, DocumentsNamingDifferentTypesAreRefused) {
     EXPECT_EQ(opened.error().message(), "topology says 'lif' but metadata says 'hh'");
 }
 
-TEST_F(CortexTest, FailedTopologyWriteAtCreateLeavesMetadataOnly) {
+TEST_F(CortexTest, CreateChecksBothDocumentsBeforeWritingEither) {
     auto made = Cortex::create(root, "Net", "lif", kNow, {{}, "Bad_Kind", {}, {}});
     EXPECT_EQ(error_text(made), "synapse kind 'Bad_Kind' is not a valid kebab-case slug");
-    EXPECT_TRUE(exists("metadata.json"));
-    EXPECT_FALSE(exists("topology.json"));
-
-    auto opened = Cortex::open(root);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->topology().defaults.synapse.kind, "stdp");
-    auto again = Cortex::create(root, "Net", "lif", kNow);
-    ASSERT_FALSE(again);
-    EXPECT_EQ(again.error().io().kind, IoError::Kind::AlreadyExists);
+    EXPECT_FALSE(testing::exists(root));  // not even the folder
+    EXPECT_EQ(error_text(Cortex::create(root, "", "lif", kNow)), "metadata.name must not be empty");
+    EXPECT_FALSE(testing::exists(root));
+    EXPECT_TRUE(Cortex::create(root, "Net", "lif", kNow));
 }
 
-TEST_F(CortexTest, RenameWritesMetadataAndKeepsARefusedNameInMemory) {
+// Fails renames onto one document, as a full or failing disk would.
+struct FailingRename : testing::FaultyFiles {
+    std::string target;
+    int rename(const char* from, const char* to) override {
+        if (std::string_view(to).ends_with(target))
+            return fail(ENOSPC);
+        return FaultyFiles::rename(from, to);
+    }
+};
+
+TEST_F(CortexTest, CreateTakesMetadataBackOutWhenTopologyCannotBeWritten) {
+    FailingRename full;
+    full.target = "/topology.json";
+    auto made = Cortex::create(root, "Net", "lif", kNow, {}, full);
+    EXPECT_EQ(error_text(made), std::string("disk I/O error: ") + std::strerror(ENOSPC));
+    EXPECT_FALSE(exists("metadata.json"));
+    EXPECT_FALSE(exists("topology.json"));
+    EXPECT_EQ(testing::temp_files(root), std::vector<std::string>{});
+    EXPECT_TRUE(Cortex::create(root, "Net", "lif", kNow));
+}
+
+TEST_F(CortexTest, CreateRefusesAFolderHoldingATopologyWithoutMetadata) {
+    Cortex c = create("lif");
+    ASSERT_TRUE(c.apply_seed(*ring(5, 2, 1, {})));
+    std::filesystem::remove(root + "/metadata.json");
+    std::string topology = text("topology.json");
+    auto again = Cortex::create(root, "Other", "lif", "later");
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().io().kind, IoError::Kind::AlreadyExists);
+    EXPECT_EQ(again.error().message(),
+              "disk I/O error: topology already exists at " + root + "/topology.json");
+    EXPECT_EQ(text("topology.json"), topology);
+    EXPECT_FALSE(exists("metadata.json"));
+}
+
+TEST_F(CortexTest, RenameWritesMetadataAndRefusedNamesChangeNothing) {
     Cortex c = create("lif");
     ASSERT_TRUE(c.rename("Renamed", "2024-06-01T00:00:00Z"));
     auto opened = Cortex::open(root);
@@ -204,9 +234,10 @@ TEST_F(CortexTest, RenameWritesMetadataAndKeepsARefusedNameInMemory) {
 
     std::string on_disk = text("metadata.json");
     EXPECT_EQ(error_text(c.rename("", "2024-07-01T00:00:00Z")), "metadata.name must not be empty");
-    EXPECT_EQ(c.metadata().name, "");
+    EXPECT_EQ(c.metadata().name, "Renamed");
+    EXPECT_EQ(c.metadata().updated_at, "2024-06-01T00:00:00Z");
     EXPECT_EQ(text("metadata.json"), on_disk);
-    EXPECT_FALSE(exists("metadata.json.tmp"));
+    EXPECT_EQ(testing::temp_files(root), std::vector<std::string>{});
 }
 
 TEST_F(CortexTest, WeightsLiveUnderTheCortexType) {
@@ -365,23 +396,26 @@ TEST_F(GraphEditsTest, RemoveSynapseReportsWhetherItRemovedAnything) {
 TEST_F(GraphEditsTest, FailedWriteLeavesMemoryAheadUntilTheNextSave) {
     add_node(kA);
     std::string log = text("events.jsonl");
-    // A directory where the temporary file must go makes every rewrite fail.
-    std::filesystem::create_directory(root + "/topology.json.tmp");
+    // A disk on which every new file fails makes every rewrite fail.
+    testing::FaultyFiles full;
+    auto handle = Cortex::open(root, full);
+    ASSERT_TRUE(handle);
+    full.temp_open_errno = ENOSPC;
 
-    EXPECT_EQ(error_text(cortex.add_neuron(NeuronInput{kB, "late", {}, {}, {}})),
-              std::string("disk I/O error: ") + std::strerror(EISDIR));
-    EXPECT_FALSE(cortex.remove_neuron(kA));
-    ASSERT_EQ(cortex.topology().nodes.size(), 1u);
-    EXPECT_EQ(cortex.topology().nodes[0].id, kB);
+    EXPECT_EQ(error_text(handle->add_neuron(NeuronInput{kB, "late", {}, {}, {}})),
+              std::string("disk I/O error: ") + std::strerror(ENOSPC));
+    EXPECT_FALSE(handle->remove_neuron(kA));
+    ASSERT_EQ(handle->topology().nodes.size(), 1u);
+    EXPECT_EQ(handle->topology().nodes[0].id, kB);
     // Disk still has the old graph; the log has no line for either edit.
     TopologyFile stale = on_disk();
     ASSERT_EQ(stale.nodes.size(), 1u);
     EXPECT_EQ(stale.nodes[0].id, kA);
     EXPECT_EQ(text("events.jsonl"), log);
 
-    std::filesystem::remove(root + "/topology.json.tmp");
-    ASSERT_TRUE(cortex.save());
-    EXPECT_EQ(on_disk(), cortex.topology());
+    full.temp_open_errno = 0;
+    ASSERT_TRUE(handle->save());
+    EXPECT_EQ(on_disk(), handle->topology());
 }
 
 TEST_F(GraphEditsTest, UnwritableEventLogDoesNotFailEdits) {

@@ -1,8 +1,10 @@
 // The metadata, topology and event-log files of a network folder.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "core/store/event_log.hpp"
 #include "core/store/metadata_store.hpp"
 #include "core/store/topology_store.hpp"
+#include "core/store/weights_file.hpp"
 #include "temp_dir.hpp"
 
 namespace vorn {
@@ -21,6 +24,8 @@ using testing::ScopedEnv;
 using testing::slurp;
 using testing::spit;
 using testing::TempDir;
+
+const Uuid kNode = *Uuid::parse("30000000-0000-4000-8000-000000000001");
 
 TopologyFile sample_topology() {
     TopologyFile t = TopologyFile::new_empty("lif", {{"lif", {}}, {"stdp", {}}});
@@ -64,6 +69,18 @@ TEST(TopologyStore, InvalidTopologyIsNeverWritten) {
     EXPECT_EQ(slurp(dir / "topology.json"), *serialize_topology(sample_topology()));
 }
 
+TEST(TopologyStore, BytesAfterANulAreRefusedWithTheirPosition) {
+    TempDir dir;
+    ASSERT_TRUE(write_topology(dir.path, sample_topology()));
+    std::string text = slurp(dir / "topology.json");
+    auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+    auto last_line = text.size() - text.rfind('\n') - 1;
+    spit(dir / "topology.json", text + std::string("\0garbage{{{", 11));
+    EXPECT_EQ(error_text(read_topology(dir.path)),
+              "topology JSON parse error: unexpected NUL byte after the value at line " +
+                  std::to_string(lines) + " column " + std::to_string(last_line + 1));
+}
+
 TEST(TopologyStore, MissingAndUnreadableFiles) {
     TempDir dir;
     auto missing = read_topology(dir.path);
@@ -80,7 +97,38 @@ TEST(TopologyStore, MissingAndUnreadableFiles) {
     std::filesystem::remove(dir / "topology.json");
     std::filesystem::create_directory(dir / "topology.json");
     EXPECT_EQ(error_text(read_topology(dir.path)),
-              std::string("disk I/O error: ") + std::strerror(EISDIR));
+              "disk I/O error: " + dir.path + "/topology.json is a directory, not a regular file");
+}
+
+// A FIFO would make a blocking open wait for a writer forever; the alarm
+// ends the test process if one does.
+TEST(FolderFiles, ReadersRefuseWhatIsNotARegularFileWithoutWaiting) {
+    TempDir dir;
+    const std::string weights = dir / "weights/lif/latest.cwt";
+    std::filesystem::create_directories(dir / "weights/lif");
+    for (const char* name : {"metadata.json", "topology.json", "events.jsonl"})
+        ASSERT_EQ(mkfifo((dir / name).c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(weights.c_str(), 0600), 0);
+    auto fifo = [&](const std::string& path) {
+        return "disk I/O error: " + path + " is a FIFO, not a regular file";
+    };
+    alarm(30);
+    EXPECT_EQ(error_text(read_metadata(dir.path)), fifo(dir / "metadata.json"));
+    EXPECT_EQ(error_text(read_topology(dir.path)), fifo(dir / "topology.json"));
+    EXPECT_EQ(error_text(read_events(dir.path)), fifo(dir / "events.jsonl"));
+    EXPECT_EQ(error_text(append_event(dir.path, EventRecord::of(SynapseRemoveEvent{kNode}))),
+              fifo(dir / "events.jsonl"));
+    EXPECT_EQ(error_text(read_weights(dir.path, "lif")), fifo(weights));
+    alarm(0);
+
+    std::filesystem::remove(weights);
+    std::filesystem::create_directory(weights);
+    auto folder = read_weights(dir.path, "lif");
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().message(),
+              "disk I/O error: " + weights + " is a directory, not a regular file");
+    EXPECT_TRUE(folder.error().is_os_error());
+    EXPECT_EQ(folder.error().io().kind, IoError::Kind::NotRegularFile);
 }
 
 TEST(TopologyStore, SizeLimitFromEnvironment) {
@@ -128,8 +176,6 @@ TEST(TopologyStore, FixedCapWhateverTheLimit) {
               "topology file too large: 300000000 bytes exceeds limit of 268435456");
 }
 
-const Uuid kNode = *Uuid::parse("30000000-0000-4000-8000-000000000001");
-
 // Appending and reading back are checked through the graph edits.
 TEST(EventLog, AppendFailures) {
     TempDir dir;
@@ -141,6 +187,31 @@ TEST(EventLog, AppendFailures) {
     // The folder itself is never created by an append.
     EXPECT_FALSE(append_event(dir / "absent", EventRecord::of(SynapseRemoveEvent{kNode})));
     EXPECT_FALSE(exists(dir / "absent"));
+}
+
+// A full disk that takes part of a line and then fails: the partial line is
+// cut off, so the next append starts a line of its own.
+TEST(EventLog, FailedAppendLeavesNoPartialLine) {
+    TempDir dir;
+    ASSERT_TRUE(append_event(dir.path, EventRecord::of(SeedApplyEvent{1, 2})));
+    std::string before = slurp(dir / "events.jsonl");
+    testing::FaultyFiles full;
+    full.write_errno_after = 4;  // 4 writes of 3 bytes land, then ENOSPC
+    full.write_errno = ENOSPC;
+    EXPECT_EQ(error_text(append_event(dir.path, EventRecord::of(SynapseRemoveEvent{kNode}), full)),
+              std::string("disk I/O error: ") + std::strerror(ENOSPC));
+    EXPECT_EQ(slurp(dir / "events.jsonl"), before);
+    testing::FaultyFiles zero;
+    zero.zero_writes_after = 2;
+    zero.zero_writes = 1;
+    EXPECT_EQ(error_text(append_event(dir.path, EventRecord::of(SynapseRemoveEvent{kNode}), zero)),
+              "disk I/O error: failed to write whole buffer");
+    EXPECT_EQ(slurp(dir / "events.jsonl"), before);
+
+    ASSERT_TRUE(append_event(dir.path, EventRecord::of(SynapseRemoveEvent{kNode})));
+    auto log = read_events(dir.path);
+    ASSERT_TRUE(log) << log.error().message();
+    EXPECT_EQ(log->size(), 2u);
 }
 
 TEST(EventLog, ReaderReportsTheFirstBadLine) {

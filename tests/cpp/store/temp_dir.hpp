@@ -4,11 +4,14 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/store/file_access.hpp"
 
@@ -39,6 +42,18 @@ inline bool exists(const std::string& path) {
     return std::filesystem::exists(path);
 }
 
+// Names of the temporary files ("*.tmp") in a folder, sorted.
+inline std::vector<std::string> temp_files(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.ends_with(".tmp"))
+            out.push_back(name);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 // The error text of a failed result, "<ok>" for a success.
 template <typename Result>
 std::string error_text(const Result& r) {
@@ -60,10 +75,13 @@ struct FaultyFiles : FileAccess {
     int zero_writes = 0;  // writes that accept nothing
     int interrupted_writes = 0;
     int interrupted_syncs = 0;
-    int write_errno = 0;  // fail every write / file sync / read with this errno
+    int write_errno = 0;        // fail every write / file sync / read with this errno
+    int write_errno_after = 0;  // ... once this many writes have been let through
+    int zero_writes_after = 0;  // writes let through before the zero writes begin
     int sync_errno = 0;
     int read_errno = 0;
     bool fail_dir_open = false;
+    int temp_open_errno = 0;  // fail creating temporary files with this errno
     std::size_t chunk = 3;
     int writes = 0;
     int syncs = 0;
@@ -76,9 +94,9 @@ struct FaultyFiles : FileAccess {
         ++writes;
         if (interrupted_writes > 0 && interrupted_writes--)
             return fail(EINTR);
-        if (write_errno != 0)
+        if (write_errno != 0 && writes > write_errno_after)
             return fail(write_errno);
-        if (zero_writes > 0 && zero_writes--)
+        if (zero_writes > 0 && writes > zero_writes_after && zero_writes--)
             return 0;
         return FileAccess::write(fd, buf, n < chunk ? n : chunk);
     }
@@ -94,6 +112,8 @@ struct FaultyFiles : FileAccess {
     int open(const char* path, int flags, mode_t mode) override {
         if (fail_dir_open && std::filesystem::is_directory(path))
             return fail(EACCES);
+        if (temp_open_errno != 0 && std::string_view(path).ends_with(".tmp"))
+            return fail(temp_open_errno);
         return FileAccess::open(path, flags, mode);
     }
 };

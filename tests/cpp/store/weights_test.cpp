@@ -66,7 +66,10 @@ class WeightsFileTest : public ::testing::Test {
   protected:
     TempDir dir;
     std::string path() const { return weights_path(dir.path, "lif"); }
-    bool temp_exists() const { return std::filesystem::exists(path() + ".tmp"); }
+    bool temp_exists() const {
+        return std::filesystem::exists(dir / "weights/lif") &&
+               !testing::temp_files(dir / "weights/lif").empty();
+    }
 };
 
 TEST_F(WeightsFileTest, MissingFileReadsEmptyAndEmptyListIsTheBareHeader) {
