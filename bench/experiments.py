@@ -132,7 +132,7 @@ def main() -> None:
 
     # Every timed run starts from the same checkpoint, taken after the same
     # warm-up as bench_tick's, so that all of them simulate the same ticks.
-    sim.advance(1.0, args.warmup)
+    sim.advance(1.0, args.warmup - 1)  # build() ran the first tick
     checkpoint = os.path.join(tempfile.mkdtemp(), "warm.cstate")
     sim.save_state(checkpoint)
     del sim
