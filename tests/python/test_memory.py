@@ -84,8 +84,13 @@ resource.setrlimit(resource.RLIMIT_AS, (in_use + 64 * 2**20, hard))
          "cx.persist_weights(weights)", "cx.load_weights()", "[]"),
         # The layer sizes need room beside the snapshot of the list.
         ("layers = [1] * 5_000_000", "vorn_py.seeds.layered(layers)", "len(layers)", "5000000"),
+        # Spikes pile up until they no longer fit: the run stops at that tick
+        # instead of simulating the remaining billion, and t_ms says where.
+        ("sim = vorn_py.Sim(); nodes = [sim.add_neuron() for _ in range(500)]\n"
+         "for n in nodes: sim.stimulate(n, 1000.0, 1e12)",
+         "sim.run(1.0, 10**9)", "0 < sim.t_ms < 1e8, len(sim.run(1.0, 10)) > 0", "True True"),
     ],
-    ids=["set_node_param", "persist_weights", "layered"],
+    ids=["set_node_param", "persist_weights", "layered", "run"],
 )
 def test_running_out_of_memory_raises_memory_error(setup, call, after, expected):
     # The call fails cleanly and leaves its object usable and unchanged.
