@@ -56,6 +56,8 @@ struct CallArgs {
         return bind_args(Spec, args, nargs, kwnames, slots);
     }
     PyObject* operator[](std::size_t i) const { return slots[i]; }
+    // The name of parameter i, for conversions that report it.
+    static constexpr const char* name(std::size_t i) { return Spec.params.begin()[i].name; }
 };
 
 // A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that

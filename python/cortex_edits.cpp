@@ -29,7 +29,7 @@ PyObject* remove_by_id(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     auto guard = borrow_exclusive(cortex->borrow);
     if (!guard)
         return nullptr;
-    IdArg id_arg(Spec.params.begin()->name);
+    IdArg id_arg(a.name(0));
     Uuid id;
     if (!id_arg.read(a[0]) || !id_arg.parse(id))
         return nullptr;

@@ -279,7 +279,7 @@ PyObject* get_params(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     auto guard = borrow_shared(sim->borrow);
     if (!guard)
         return nullptr;
-    IdArg id_arg(Spec.params.begin()->name);
+    IdArg id_arg(a.name(0));
     Uuid id;
     if (!id_arg.read(a[0]) || !id_arg.parse(id))
         return nullptr;
@@ -334,7 +334,7 @@ PyObject* set_param(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
-    IdArg id_arg(Spec.params.begin()->name);
+    IdArg id_arg(a.name(0));
     std::string_view key;
     Uuid id;
     JsonValue value;
