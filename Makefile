@@ -119,6 +119,7 @@ bench: python-install
 	$(PY) bench/run_tick.py
 	$(PY) bench/experiments.py
 	$(PY) bench/workflow.py
+	$(PY) bench/call_rate.py
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

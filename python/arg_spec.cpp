@@ -13,7 +13,7 @@ std::string MethodSpec::docstring() const {
             out += ", ";
         first = false;
     };
-    if (binding != Binding::Static) {
+    if (binding == Binding::Method || binding == Binding::Class) {
         sep();
         out += binding == Binding::Method ? "$self" : "$type";
     }

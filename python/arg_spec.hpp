@@ -8,6 +8,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 
@@ -24,8 +25,10 @@ struct MethodSpec {
     std::initializer_list<ParamSpec> params;
     const char* doc;  // the docstring after the signature lines
     // What comes first in the text signature: "$self" for methods, "$type"
-    // for class methods, nothing for static methods and functions.
-    enum class Binding { Method, Class, Static } binding = Binding::Method;
+    // for class methods, nothing for static methods and module functions.
+    // Static adds METH_STATIC to the table entry; Function (a module-level
+    // function made with PyCFunction_NewEx) adds no flag.
+    enum class Binding { Method, Class, Static, Function } binding = Binding::Method;
 
     // "name($self, a, b=0.5, *, c=None)\n--\n\n" followed by doc.
     std::string docstring() const;
@@ -37,6 +40,25 @@ struct MethodSpec {
 // positional arguments raise TypeError; returns false then.
 bool bind_args(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                PyObject** slots);
+
+// The argument slots of one call of the method Spec describes, sized by its
+// parameter list so that the two cannot disagree. Spec must be constexpr:
+//     CallArgs<kAddEdge> a;
+//     if (!a.bind(args, nargs, kwnames))
+//         return nullptr;
+//     ... a[0] ... (nullptr for an omitted optional parameter)
+template <const MethodSpec& Spec>
+struct CallArgs {
+    static_assert(Spec.params.size() > 0, "a method without parameters has no slots");
+    PyObject* slots[Spec.params.size()];
+
+    bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return bind_args(Spec, args, nargs, kwnames, slots);
+    }
+    PyObject* operator[](std::size_t i) const { return slots[i]; }
+    // The name of parameter i, for conversions that report it.
+    static constexpr const char* name(std::size_t i) { return Spec.params.begin()[i].name; }
+};
 
 // A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that
 // PyMethodDef stores.

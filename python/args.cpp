@@ -172,4 +172,31 @@ bool parse_uuid(std::string_view text, const char* name, Uuid& out) {
     return true;
 }
 
+bool IdArg::read(PyObject* obj) {
+    std::string_view text;
+    if (!arg_text(obj, name_, text))
+        return false;
+    text_ = text;
+    return true;
+}
+
+bool IdArg::read_optional(PyObject* obj) {
+    return arg_optional_text(obj, name_, text_);
+}
+
+bool IdArg::parse(Uuid& out) const {
+    return parse_uuid(*text_, name_, out);
+}
+
+bool IdArg::parse(std::optional<Uuid>& out) const {
+    out.reset();
+    if (!text_)
+        return true;
+    Uuid id;
+    if (!parse_uuid(*text_, name_, id))
+        return false;
+    out = id;
+    return true;
+}
+
 }  // namespace vorn::py

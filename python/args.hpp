@@ -47,6 +47,33 @@ bool arg_bytes(PyObject* obj, const char* name, std::span<const std::uint8_t>& o
 // Parses id text; failure raises ValueError "{name} must be a UUID string: {fault}".
 bool parse_uuid(std::string_view text, const char* name, Uuid& out);
 
+// An id argument, taken in two steps because methods check the type of every
+// argument (in parameter order) before they parse any id text: read() or
+// read_optional() runs with the other conversions, parse() afterwards. The
+// text stays viewable for messages that quote the caller's spelling.
+class IdArg {
+  public:
+    explicit IdArg(const char* name) : name_(name) {}
+
+    // A str; anything else is an argument error.
+    bool read(PyObject* obj);
+    // A str, or None / omitted for no id.
+    bool read_optional(PyObject* obj);
+
+    bool present() const { return text_.has_value(); }
+    std::string_view text() const { return *text_; }
+
+    // The text as a UUID (parse_uuid's ValueError on failure); the id must
+    // be present.
+    bool parse(Uuid& out) const;
+    // As parse, leaving out empty when there is no id.
+    bool parse(std::optional<Uuid>& out) const;
+
+  private:
+    const char* name_;
+    std::optional<std::string_view> text_;
+};
+
 // Re-raises a pending TypeError as "argument '{name}': {message}" with the
 // original as __cause__; leaves any other pending exception alone. Always
 // returns false so converters can `return argument_error(name)`.

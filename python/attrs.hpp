@@ -12,8 +12,9 @@ namespace vorn::py {
 // exception set.
 int add_attribute(PyObject* module, const char* name, PyObject* value);
 
-// A METH_VARARGS | METH_KEYWORDS or METH_NOARGS function as the PyCFunction
-// that PyMethodDef stores (through void(*)() to keep the cast explicit).
+// A METH_NOARGS function as the PyCFunction that PyMethodDef stores (through
+// void(*)() to keep the cast explicit). Methods with parameters are made by
+// method_def (arg_spec.hpp).
 template <typename Fn>
 PyCFunction as_cfunction(Fn* fn) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));

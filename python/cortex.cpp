@@ -6,8 +6,10 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/format/json_reader.hpp"
+#include "python/arg_spec.hpp"
 #include "python/args.hpp"
 #include "python/attrs.hpp"
 #include "python/cortex_doc.hpp"
@@ -17,8 +19,6 @@
 
 namespace vorn::py {
 namespace {
-
-using Kw = const char* const[];
 
 PyObject* text_to_py(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
@@ -49,13 +49,20 @@ void cortex_dealloc(PyObject* self) {
     Py_TYPE(self)->tp_free(self);
 }
 
-PyObject* cortex_open(PyObject*, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"root", nullptr};
-    PyObject* root_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:open", kw, &root_arg))
+constexpr MethodSpec kOpen{"open",
+                           {{"root"}},
+                           "Open an existing folder. Raises `OSError` if the folder or\n"
+                           "`metadata.json` is missing, `ValueError` for any format / schema\n"
+                           "failure (mismatched cortex_type, dangling edges, unsupported\n"
+                           "version, etc.).",
+                           MethodSpec::Binding::Static};
+
+PyObject* cortex_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kOpen> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::string_view root;
-    if (!arg_text(root_arg, "root", root) || !check_root(root))
+    if (!arg_text(a[0], "root", root) || !check_root(root))
         return nullptr;
     auto opened = Cortex::open(std::string(root));
     if (!opened)
@@ -63,19 +70,25 @@ PyObject* cortex_open(PyObject*, PyObject* args, PyObject* kwargs) {
     return wrap_handle(std::move(*opened));
 }
 
-PyObject* cortex_create(PyObject*, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"root",
-                    "name",
-                    "cortex_type",
-                    "now_rfc3339",
-                    "defaults_neuron_kind",
-                    "defaults_synapse_kind",
-                    "source_root",
-                    "hh_config",
-                    nullptr};
-    PyObject* a[8] = {};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO|OOOO:create", kw, &a[0], &a[1], &a[2],
-                                     &a[3], &a[4], &a[5], &a[6], &a[7]))
+constexpr MethodSpec kCreate{
+    "create",
+    {{"root"},
+     {"name"},
+     {"cortex_type"},
+     {"now_rfc3339"},
+     {"defaults_neuron_kind", "None"},
+     {"defaults_synapse_kind", "None"},
+     {"source_root", "None"},
+     {"hh_config", "None"}},
+    "Create a brand-new folder. `defaults_neuron_kind` selects the\n"
+    "network's default neuron type: it must be \"lif\" or \"hh\" matching\n"
+    "`cortex_type`, or \"lif\" together with cortex_type \"knowledge-graph\".\n"
+    "`hh_config` is opaque JSON text stored in `metadata.json`.",
+    MethodSpec::Binding::Static};
+
+PyObject* cortex_create(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kCreate> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::string_view root, name, cortex_type, now;
     std::optional<std::string_view> neuron_kind, synapse_kind, source_root, hh_text;
@@ -284,11 +297,12 @@ PyObject* cortex_edges(PyObject* self, PyObject*) {
 
 // ---- folder-level operations -------------------------------------------
 
-PyObject* cortex_rename(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"new_name", "now_rfc3339", nullptr};
-    PyObject* name_arg = nullptr;
-    PyObject* now_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:rename", kw, &name_arg, &now_arg))
+constexpr MethodSpec kRename{"rename", {{"new_name"}, {"now_rfc3339"}}, ""};
+
+PyObject* cortex_rename(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+    CallArgs<kRename> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     CortexObject* cortex = as_cortex(self);
     auto guard = borrow_exclusive(cortex->borrow);
@@ -296,7 +310,7 @@ PyObject* cortex_rename(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     std::string_view name;
     std::string_view now;
-    if (!arg_text(name_arg, "new_name", name) || !arg_text(now_arg, "now_rfc3339", now))
+    if (!arg_text(a[0], "new_name", name) || !arg_text(a[1], "now_rfc3339", now))
         return nullptr;
     auto renamed = cortex->handle.rename(std::string(name), std::string(now));
     if (!renamed)
@@ -318,39 +332,37 @@ PyObject* cortex_save(PyObject* self, PyObject*) {
 
 // ---- type object --------------------------------------------------------
 
-constexpr int kVarKw = METH_VARARGS | METH_KEYWORDS;
-
-PyMethodDef kCortexMethods[] = {
-    {"open", as_cfunction(guarded<cortex_open>), kVarKw | METH_STATIC, kCortexOpenDoc},
-    {"create", as_cfunction(guarded<cortex_create>), kVarKw | METH_STATIC, kCortexCreateDoc},
-    {"save_state", as_cfunction(guarded<cortex_save_state>), kVarKw, kCortexSaveStateDoc},
-    {"node_ids", as_cfunction(guarded<cortex_node_ids>), METH_NOARGS, "node_ids($self)\n--\n\n"},
-    {"list_nodes", as_cfunction(guarded<cortex_node_ids>), METH_NOARGS,
-     "list_nodes($self)\n--\n\n"},
-    {"edge_ids", as_cfunction(guarded<cortex_edge_ids>), METH_NOARGS, "edge_ids($self)\n--\n\n"},
-    {"list_synapses", as_cfunction(guarded<cortex_edge_ids>), METH_NOARGS,
-     "list_synapses($self)\n--\n\n"},
-    {"n_nodes", as_cfunction(guarded<cortex_n_nodes>), METH_NOARGS, "n_nodes($self)\n--\n\n"},
-    {"n_edges", as_cfunction(guarded<cortex_n_edges>), METH_NOARGS, "n_edges($self)\n--\n\n"},
-    {"nodes", as_cfunction(guarded<cortex_nodes>), METH_NOARGS, kCortexNodesDoc},
-    {"edges", as_cfunction(guarded<cortex_edges>), METH_NOARGS, kCortexEdgesDoc},
-    {"add_neuron", as_cfunction(guarded<cortex_add_neuron>), kVarKw, kCortexAddNeuronDoc},
-    {"add_synapse", as_cfunction(guarded<cortex_add_synapse>), kVarKw, kCortexAddSynapseDoc},
-    {"remove_neuron", as_cfunction(guarded<cortex_remove_neuron>), kVarKw, kCortexRemoveNeuronDoc},
-    {"remove_synapse", as_cfunction(guarded<cortex_remove_synapse>), kVarKw,
-     "remove_synapse($self, edge_id)\n--\n\n"},
-    {"rename", as_cfunction(guarded<cortex_rename>), kVarKw,
-     "rename($self, new_name, now_rfc3339)\n--\n\n"},
-    {"save", as_cfunction(guarded<cortex_save>), METH_NOARGS, "save($self)\n--\n\n"},
-    {"persist_weights", as_cfunction(guarded<cortex_persist_weights>), kVarKw,
-     kCortexPersistWeightsDoc},
-    {"persist_weights_raw", as_cfunction(guarded<cortex_persist_weights_raw>), kVarKw,
-     kCortexPersistWeightsRawDoc},
-    {"load_weights", as_cfunction(guarded<cortex_load_weights>), METH_NOARGS,
-     kCortexLoadWeightsDoc},
-    {"apply_seed", as_cfunction(guarded<cortex_apply_seed>), kVarKw, kCortexApplySeedDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+// The methods in the order help() lists them; built once at registration.
+std::vector<PyMethodDef> cortex_methods() {
+    std::vector<PyMethodDef> t = {
+        method_def(kOpen, guarded<cortex_open>),
+        method_def(kCreate, guarded<cortex_create>),
+    };
+    add_cortex_state_methods(t);
+    t.insert(t.end(),
+             {
+                 {"node_ids", as_cfunction(guarded<cortex_node_ids>), METH_NOARGS,
+                  "node_ids($self)\n--\n\n"},
+                 {"list_nodes", as_cfunction(guarded<cortex_node_ids>), METH_NOARGS,
+                  "list_nodes($self)\n--\n\n"},
+                 {"edge_ids", as_cfunction(guarded<cortex_edge_ids>), METH_NOARGS,
+                  "edge_ids($self)\n--\n\n"},
+                 {"list_synapses", as_cfunction(guarded<cortex_edge_ids>), METH_NOARGS,
+                  "list_synapses($self)\n--\n\n"},
+                 {"n_nodes", as_cfunction(guarded<cortex_n_nodes>), METH_NOARGS,
+                  "n_nodes($self)\n--\n\n"},
+                 {"n_edges", as_cfunction(guarded<cortex_n_edges>), METH_NOARGS,
+                  "n_edges($self)\n--\n\n"},
+                 {"nodes", as_cfunction(guarded<cortex_nodes>), METH_NOARGS, kCortexNodesDoc},
+                 {"edges", as_cfunction(guarded<cortex_edges>), METH_NOARGS, kCortexEdgesDoc},
+             });
+    add_edit_methods(t);
+    t.push_back(method_def(kRename, guarded<cortex_rename>));
+    t.push_back({"save", as_cfunction(guarded<cortex_save>), METH_NOARGS, "save($self)\n--\n\n"});
+    add_weight_methods(t);
+    t.push_back({nullptr, nullptr, 0, nullptr});
+    return t;
+}
 
 PyGetSetDef kCortexGetSet[] = {
     {"root", guarded<text_property<root_of>>, nullptr, nullptr, nullptr},
@@ -372,7 +384,7 @@ PyTypeObject kCortexType = {
     .tp_repr = guarded<cortex_repr>,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = kCortexDoc,
-    .tp_methods = kCortexMethods,
+    .tp_methods = nullptr,
     .tp_getset = kCortexGetSet,
     .tp_new = no_constructor,
 };
@@ -395,6 +407,8 @@ PyTypeObject* cortex_type() {
 }
 
 int register_cortex(PyObject* module) {
+    static std::vector<PyMethodDef> methods = cortex_methods();
+    kCortexType.tp_methods = methods.data();
     if (PyType_Ready(&kCortexType) < 0)
         return -1;
     return add_attribute(module, "Cortex", reinterpret_cast<PyObject*>(&kCortexType));

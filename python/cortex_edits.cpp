@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "python/arg_spec.hpp"
 #include "python/args.hpp"
 #include "python/cortex_object.hpp"
 #include "python/errors.hpp"
@@ -15,36 +17,36 @@
 namespace vorn::py {
 namespace {
 
-using Kw = const char* const[];
-
-// Shared argument handling of remove_neuron / remove_synapse: one id text.
-template <typename Remove>
-PyObject* remove_by_id(PyObject* self, PyObject* args, PyObject* kwargs, const char* format,
-                       const char* arg_name, Remove remove) {
-    const char* const kw[] = {arg_name, nullptr};
-    PyObject* id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, kw, &id_arg))
+// Shared body of remove_neuron / remove_synapse, whose one parameter is the
+// id.
+template <const MethodSpec& Spec, typename Remove>
+PyObject* remove_by_id(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                       Remove remove) {
+    CallArgs<Spec> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     CortexObject* cortex = as_cortex(self);
     auto guard = borrow_exclusive(cortex->borrow);
     if (!guard)
         return nullptr;
-    std::string_view text;
+    IdArg id_arg(a.name(0));
     Uuid id;
-    if (!arg_text(id_arg, arg_name, text) || !parse_uuid(text, arg_name, id))
+    if (!id_arg.read(a[0]) || !id_arg.parse(id))
         return nullptr;
     return remove(cortex->handle, id);
 }
 
-}  // namespace
+constexpr MethodSpec kAddNeuron{
+    "add_neuron",
+    {{"label", "\"\""}, {"kind", "None"}, {"node_id", "None"}},
+    "Add a neuron. When `kind` is omitted the node follows the network's\n"
+    "`defaults.neuron.kind`; \"lif\", \"hh\" or another kind may be passed.\n"
+    "Returns the new node's UUID as a string."};
 
-PyObject* cortex_add_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"label", "kind", "node_id", nullptr};
-    PyObject* label_arg = nullptr;
-    PyObject* kind_arg = nullptr;
-    PyObject* node_id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOO:add_neuron", kw, &label_arg, &kind_arg,
-                                     &node_id_arg))
+PyObject* cortex_add_neuron(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+    CallArgs<kAddNeuron> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     CortexObject* cortex = as_cortex(self);
     auto guard = borrow_exclusive(cortex->borrow);
@@ -52,18 +54,13 @@ PyObject* cortex_add_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     std::string_view label;
     std::optional<std::string_view> kind;
-    std::optional<std::string_view> node_text;
-    if ((label_arg != nullptr && !arg_text(label_arg, "label", label)) ||
-        !arg_optional_text(kind_arg, "kind", kind) ||
-        !arg_optional_text(node_id_arg, "node_id", node_text))
+    IdArg node_arg("node_id");
+    if ((a[0] != nullptr && !arg_text(a[0], "label", label)) ||
+        !arg_optional_text(a[1], "kind", kind) || !node_arg.read_optional(a[2]))
         return nullptr;
     NeuronInput input{.label = std::string(label)};
-    if (node_text) {
-        Uuid id;
-        if (!parse_uuid(*node_text, "node_id", id))
-            return nullptr;
-        input.id = id;
-    }
+    if (!node_arg.parse(input.id))
+        return nullptr;
     if (kind)
         input.kind = NeuronSpec{std::string(*kind), std::nullopt};
     auto added = cortex->handle.add_neuron(std::move(input));
@@ -72,40 +69,37 @@ PyObject* cortex_add_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
     return id_to_py(*added);
 }
 
-PyObject* cortex_add_synapse(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"pre", "post", "init_weight", "delay_ms", "kind", "edge_id", nullptr};
-    PyObject* pre_arg = nullptr;
-    PyObject* post_arg = nullptr;
-    PyObject* weight_arg = nullptr;
-    PyObject* delay_arg = nullptr;
-    PyObject* kind_arg = nullptr;
-    PyObject* edge_id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOOO:add_synapse", kw, &pre_arg, &post_arg,
-                                     &weight_arg, &delay_arg, &kind_arg, &edge_id_arg))
+constexpr MethodSpec kAddSynapse{"add_synapse",
+                                 {{"pre"},
+                                  {"post"},
+                                  {"init_weight", "0.5"},
+                                  {"delay_ms", "None"},
+                                  {"kind", "None"},
+                                  {"edge_id", "None"}},
+                                 "Add a synapse. `init_weight` must be in [0.0, 1.0]; the\n"
+                                 "substrate rejects NaN/Inf and out-of-range values explicitly."};
+
+PyObject* cortex_add_synapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+    CallArgs<kAddSynapse> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     CortexObject* cortex = as_cortex(self);
     auto guard = borrow_exclusive(cortex->borrow);
     if (!guard)
         return nullptr;
-    std::string_view pre_text;
-    std::string_view post_text;
+    IdArg pre_arg("pre");
+    IdArg post_arg("post");
     SynapseInput input;
     std::optional<std::string_view> kind;
-    std::optional<std::string_view> edge_text;
-    if (!arg_text(pre_arg, "pre", pre_text) || !arg_text(post_arg, "post", post_text) ||
-        (weight_arg != nullptr && !arg_float(weight_arg, "init_weight", input.init_weight)) ||
-        !arg_optional_float(delay_arg, "delay_ms", input.delay_ms) ||
-        !arg_optional_text(kind_arg, "kind", kind) ||
-        !arg_optional_text(edge_id_arg, "edge_id", edge_text))
+    IdArg edge_arg("edge_id");
+    if (!pre_arg.read(a[0]) || !post_arg.read(a[1]) ||
+        (a[2] != nullptr && !arg_float(a[2], "init_weight", input.init_weight)) ||
+        !arg_optional_float(a[3], "delay_ms", input.delay_ms) ||
+        !arg_optional_text(a[4], "kind", kind) || !edge_arg.read_optional(a[5]))
         return nullptr;
     // Ids are parsed only once every argument has converted, edge_id first.
-    if (edge_text) {
-        Uuid id;
-        if (!parse_uuid(*edge_text, "edge_id", id))
-            return nullptr;
-        input.id = id;
-    }
-    if (!parse_uuid(pre_text, "pre", input.pre) || !parse_uuid(post_text, "post", input.post))
+    if (!edge_arg.parse(input.id) || !pre_arg.parse(input.pre) || !post_arg.parse(input.post))
         return nullptr;
     if (kind)
         input.kind = SynapseSpec{std::string(*kind), std::nullopt};
@@ -115,31 +109,49 @@ PyObject* cortex_add_synapse(PyObject* self, PyObject* args, PyObject* kwargs) {
     return id_to_py(*added);
 }
 
-PyObject* cortex_remove_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return remove_by_id(self, args, kwargs, "O:remove_neuron", "node_id",
-                        [](Cortex& c, const Uuid& id) -> PyObject* {
-                            auto removed = c.remove_neuron(id);
-                            if (!removed)
-                                return raise_error(removed.error());
-                            return PyLong_FromUnsignedLongLong(*removed);
-                        });
+constexpr MethodSpec kRemoveNeuron{"remove_neuron",
+                                   {{"node_id"}},
+                                   "Remove a neuron and cascade to incident edges. Returns the\n"
+                                   "number of edges that were cascaded; 0 if the id was unknown."};
+
+PyObject* cortex_remove_neuron(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+    return remove_by_id<kRemoveNeuron>(self, args, nargs, kwnames,
+                                       [](Cortex& c, const Uuid& id) -> PyObject* {
+                                           auto removed = c.remove_neuron(id);
+                                           if (!removed)
+                                               return raise_error(removed.error());
+                                           return PyLong_FromUnsignedLongLong(*removed);
+                                       });
 }
 
-PyObject* cortex_remove_synapse(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return remove_by_id(self, args, kwargs, "O:remove_synapse", "edge_id",
-                        [](Cortex& c, const Uuid& id) -> PyObject* {
-                            auto removed = c.remove_synapse(id);
-                            if (!removed)
-                                return raise_error(removed.error());
-                            return PyBool_FromLong(*removed);
-                        });
+constexpr MethodSpec kRemoveSynapse{"remove_synapse", {{"edge_id"}}, ""};
+
+PyObject* cortex_remove_synapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+    return remove_by_id<kRemoveSynapse>(self, args, nargs, kwnames,
+                                        [](Cortex& c, const Uuid& id) -> PyObject* {
+                                            auto removed = c.remove_synapse(id);
+                                            if (!removed)
+                                                return raise_error(removed.error());
+                                            return PyBool_FromLong(*removed);
+                                        });
 }
 
-PyObject* cortex_apply_seed(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"seed", nullptr};
-    PyObject* seed_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:apply_seed", kw, &seed_arg))
+constexpr MethodSpec kApplySeed{
+    "apply_seed",
+    {{"seed"}},
+    "Bulk-apply a [`PySeed`] generated by `vorn_py.seeds.*` \u2014 the\n"
+    "substrate validates once and persists `topology.json` once, so a\n"
+    "1000-neuron seed isn't O(n\u00b2) writes. Returns\n"
+    "`(added_nodes, added_edges)`."};
+
+PyObject* cortex_apply_seed(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+    CallArgs<kApplySeed> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
+    PyObject* seed_arg = a[0];
     CortexObject* cortex = as_cortex(self);
     auto guard = borrow_exclusive(cortex->borrow);
     if (!guard)
@@ -164,6 +176,16 @@ PyObject* cortex_apply_seed(PyObject* self, PyObject* args, PyObject* kwargs) {
         return raise_error(applied.error());
     return Py_BuildValue("(KK)", static_cast<unsigned long long>(applied->added_nodes),
                          static_cast<unsigned long long>(applied->added_edges));
+}
+
+}  // namespace
+
+void add_edit_methods(std::vector<PyMethodDef>& table) {
+    table.push_back(method_def(kAddNeuron, guarded<cortex_add_neuron>));
+    table.push_back(method_def(kAddSynapse, guarded<cortex_add_synapse>));
+    table.push_back(method_def(kRemoveNeuron, guarded<cortex_remove_neuron>));
+    table.push_back(method_def(kRemoveSynapse, guarded<cortex_remove_synapse>));
+    table.push_back(method_def(kApplySeed, guarded<cortex_apply_seed>));
 }
 
 }  // namespace vorn::py

@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "core/format/weights_codec.hpp"
+#include "python/arg_spec.hpp"
 #include "python/args.hpp"
+#include "python/attrs.hpp"
 #include "python/cortex_object.hpp"
 #include "python/errors.hpp"
 #include "python/results.hpp"
 
 namespace vorn::py {
 namespace {
-
-using Kw = const char* const[];
 
 // One item of persist_weights: exactly a 2-tuple (id text, weight). Lists are
 // refused so that a row of some other shape is not taken for a pair.
@@ -36,13 +36,17 @@ bool convert_pair(PyObject* item, std::string_view& id_text, float& weight) {
            arg_float(PyTuple_GET_ITEM(item, 1), "weights", weight);
 }
 
-}  // namespace
+constexpr MethodSpec kPersistWeights{"persist_weights",
+                                     {{"weights"}},
+                                     "Persist a list of `(edge_id_str, weight)` pairs to\n"
+                                     "`weights/{type}/latest.cwt` atomically."};
 
-PyObject* cortex_persist_weights(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"weights", nullptr};
-    PyObject* weights_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:persist_weights", kw, &weights_arg))
+PyObject* cortex_persist_weights(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    CallArgs<kPersistWeights> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
+    PyObject* weights_arg = a[0];
     CortexObject* cortex = as_cortex(self);
     auto guard = borrow_shared(cortex->borrow);
     if (!guard)
@@ -82,11 +86,20 @@ PyObject* cortex_persist_weights(PyObject* self, PyObject* args, PyObject* kwarg
     Py_RETURN_NONE;
 }
 
-PyObject* cortex_persist_weights_raw(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"bytes", nullptr};
-    PyObject* bytes_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:persist_weights_raw", kw, &bytes_arg))
+constexpr MethodSpec kPersistWeightsRaw{
+    "persist_weights_raw",
+    {{"bytes"}},
+    "Fast path for callers holding a packed array of (16-byte edge id,\n"
+    "little-endian f32) rows in the weights-file layout (magic `CWT1`,\n"
+    "24-byte header, 20 bytes per record) who do not want to pay\n"
+    "per-edge conversion."};
+
+PyObject* cortex_persist_weights_raw(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+    CallArgs<kPersistWeightsRaw> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
+    PyObject* bytes_arg = a[0];
     CortexObject* cortex = as_cortex(self);
     auto guard = borrow_shared(cortex->borrow);
     if (!guard)
@@ -104,6 +117,11 @@ PyObject* cortex_persist_weights_raw(PyObject* self, PyObject* args, PyObject* k
         return raise_error(written.error());
     Py_RETURN_NONE;
 }
+
+constexpr const char kLoadWeightsDoc[] =
+    "load_weights($self)\n--\n\n"
+    "Load weights as a list of `(edge_id_str, weight)` pairs.\n"
+    "Returns an empty list if no weights file exists yet.";
 
 PyObject* cortex_load_weights(PyObject* self, PyObject*) {
     CortexObject* cortex = as_cortex(self);
@@ -130,6 +148,15 @@ PyObject* cortex_load_weights(PyObject* self, PyObject*) {
         PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), pair);
     }
     return list;
+}
+
+}  // namespace
+
+void add_weight_methods(std::vector<PyMethodDef>& table) {
+    table.push_back(method_def(kPersistWeights, guarded<cortex_persist_weights>));
+    table.push_back(method_def(kPersistWeightsRaw, guarded<cortex_persist_weights_raw>));
+    table.push_back(
+        {"load_weights", as_cfunction(guarded<cortex_load_weights>), METH_NOARGS, kLoadWeightsDoc});
 }
 
 }  // namespace vorn::py

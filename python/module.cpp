@@ -21,9 +21,18 @@ namespace {
 constexpr const char kModuleDoc[] =
     "Spiking-neural-network simulator and network store with a C++ core.\n"
     "\n"
-    "Importing this module provides the `Sim` class plus `__version__`, a\n"
-    "string taken from the package version, so that callers can check what\n"
-    "they loaded.";
+    "`Sim` runs a network tick by tick; `Cortex` opens or creates a network\n"
+    "folder on disk (`Sim.from_cortex` runs what it holds); the `seeds`\n"
+    "submodule generates networks for `Cortex.apply_seed`. `Sim.spike_monitor`\n"
+    "and `Sim.state_monitor` hand out `SpikeMonitor` and `StateMonitor`\n"
+    "objects, whose classes are attributes too (not in `__all__`).\n"
+    "`__version__` is the package version, so that callers can check what\n"
+    "they loaded.\n"
+    "\n"
+    "Bad arguments raise TypeError or ValueError, store faults OSError, and\n"
+    "running out of memory MemoryError. A broken internal invariant raises\n"
+    "`vorn_py.PanicException`, which derives from BaseException (so `except\n"
+    "Exception` does not swallow it) and is not a module attribute.";
 
 PyModuleDef kModuleDef = {
     .m_base = PyModuleDef_HEAD_INIT,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/seeds/generators.hpp"
+#include "python/arg_spec.hpp"
 #include "python/args.hpp"
 #include "python/attrs.hpp"
 #include "python/errors.hpp"
@@ -14,8 +15,6 @@
 
 namespace vorn::py {
 namespace {
-
-using Kw = const char* const[];
 
 constexpr const char kSeedsDoc[] =
     "Seed networks: deterministic generators of pre-built networks, each\n"
@@ -57,105 +56,96 @@ PyObject* seed_result(std::expected<Seed, SeedError>&& generated) {
     return new_seed(std::move(*generated));
 }
 
-PyObject* random_seed(PyObject*, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"n", "p", "seed", "weight_lo", "weight_hi", "delay_ms", nullptr};
-    PyObject* n_arg = nullptr;
-    PyObject* p_arg = nullptr;
-    PyObject* seed_arg = nullptr;
-    PyObject* lo_arg = nullptr;
-    PyObject* hi_arg = nullptr;
-    PyObject* delay_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOOO:random_seed", kw, &n_arg, &p_arg,
-                                     &seed_arg, &lo_arg, &hi_arg, &delay_arg))
+constexpr MethodSpec kRandomSeed{
+    "random_seed",
+    {{"n"},
+     {"p"},
+     {"seed", "0"},
+     {"weight_lo", "None"},
+     {"weight_hi", "None"},
+     {"delay_ms", "None"}},
+    "`vorn_py.seeds.random(n, p, seed=0, weight_lo=0.4, weight_hi=0.6, delay_ms=1.0)`",
+    MethodSpec::Binding::Function};
+
+PyObject* random_seed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kRandomSeed> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::uint64_t n = 0;
     float p = 0.0f;
     CommonArgs common;
-    if (!arg_u64(n_arg, "n", n) || !arg_float(p_arg, "p", p) ||
-        !convert_common(seed_arg, lo_arg, hi_arg, delay_arg, common))
+    if (!arg_u64(a[0], "n", n) || !arg_float(a[1], "p", p) ||
+        !convert_common(a[2], a[3], a[4], a[5], common))
         return nullptr;
     return seed_result(vorn::random(n, p, common.seed, make_params(common)));
 }
 
-PyObject* ring_seed(PyObject*, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"n", "k", "seed", "weight_lo", "weight_hi", "delay_ms", nullptr};
-    PyObject* n_arg = nullptr;
-    PyObject* k_arg = nullptr;
-    PyObject* seed_arg = nullptr;
-    PyObject* lo_arg = nullptr;
-    PyObject* hi_arg = nullptr;
-    PyObject* delay_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOOO:ring_seed", kw, &n_arg, &k_arg,
-                                     &seed_arg, &lo_arg, &hi_arg, &delay_arg))
+constexpr MethodSpec kRingSeed{
+    "ring_seed",
+    {{"n"},
+     {"k"},
+     {"seed", "0"},
+     {"weight_lo", "None"},
+     {"weight_hi", "None"},
+     {"delay_ms", "None"}},
+    "`vorn_py.seeds.ring(n, k, seed=0, weight_lo=..., weight_hi=..., delay_ms=...)`",
+    MethodSpec::Binding::Function};
+
+PyObject* ring_seed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kRingSeed> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::uint64_t n = 0;
     std::uint64_t k = 0;
     CommonArgs common;
-    if (!arg_u64(n_arg, "n", n) || !arg_u64(k_arg, "k", k) ||
-        !convert_common(seed_arg, lo_arg, hi_arg, delay_arg, common))
+    if (!arg_u64(a[0], "n", n) || !arg_u64(a[1], "k", k) ||
+        !convert_common(a[2], a[3], a[4], a[5], common))
         return nullptr;
     return seed_result(vorn::ring(n, k, common.seed, make_params(common)));
 }
 
-PyObject* small_world_seed(PyObject*, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"n", "k", "p_rewire", "seed", "weight_lo", "weight_hi", "delay_ms", nullptr};
-    PyObject* n_arg = nullptr;
-    PyObject* k_arg = nullptr;
-    PyObject* p_arg = nullptr;
-    PyObject* seed_arg = nullptr;
-    PyObject* lo_arg = nullptr;
-    PyObject* hi_arg = nullptr;
-    PyObject* delay_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OOOO:small_world_seed", kw, &n_arg, &k_arg,
-                                     &p_arg, &seed_arg, &lo_arg, &hi_arg, &delay_arg))
+constexpr MethodSpec kSmallWorldSeed{"small_world_seed",
+                                     {{"n"},
+                                      {"k"},
+                                      {"p_rewire"},
+                                      {"seed", "0"},
+                                      {"weight_lo", "None"},
+                                      {"weight_hi", "None"},
+                                      {"delay_ms", "None"}},
+                                     "`vorn_py.seeds.small_world(n, k, p_rewire, seed=0, ...)`",
+                                     MethodSpec::Binding::Function};
+
+PyObject* small_world_seed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kSmallWorldSeed> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::uint64_t n = 0;
     std::uint64_t k = 0;
     float p_rewire = 0.0f;
     CommonArgs common;
-    if (!arg_u64(n_arg, "n", n) || !arg_u64(k_arg, "k", k) ||
-        !arg_float(p_arg, "p_rewire", p_rewire) ||
-        !convert_common(seed_arg, lo_arg, hi_arg, delay_arg, common))
+    if (!arg_u64(a[0], "n", n) || !arg_u64(a[1], "k", k) ||
+        !arg_float(a[2], "p_rewire", p_rewire) || !convert_common(a[3], a[4], a[5], a[6], common))
         return nullptr;
     return seed_result(vorn::small_world(n, k, common.seed, make_params(common), p_rewire));
 }
 
-PyObject* layered_seed(PyObject*, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"layers", "seed", "weight_lo", "weight_hi", "delay_ms", nullptr};
-    PyObject* layers_arg = nullptr;
-    PyObject* seed_arg = nullptr;
-    PyObject* lo_arg = nullptr;
-    PyObject* hi_arg = nullptr;
-    PyObject* delay_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO:layered_seed", kw, &layers_arg,
-                                     &seed_arg, &lo_arg, &hi_arg, &delay_arg))
+constexpr MethodSpec kLayeredSeed{
+    "layered_seed",
+    {{"layers"}, {"seed", "0"}, {"weight_lo", "None"}, {"weight_hi", "None"}, {"delay_ms", "None"}},
+    "`vorn_py.seeds.layered(layers, seed=0, ...)` \u2014 layers is a list\n"
+    "of layer sizes, e.g. `[2, 5, 1]`.",
+    MethodSpec::Binding::Function};
+
+PyObject* layered_seed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kLayeredSeed> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::vector<std::uint64_t> layers;
     CommonArgs common;
-    if (!arg_u64_list(layers_arg, "layers", layers) ||
-        !convert_common(seed_arg, lo_arg, hi_arg, delay_arg, common))
+    if (!arg_u64_list(a[0], "layers", layers) || !convert_common(a[1], a[2], a[3], a[4], common))
         return nullptr;
     return seed_result(vorn::layered(layers, common.seed, make_params(common)));
 }
-
-// Static: the function objects keep pointers to these entries for the life
-// of the process.
-PyMethodDef kFunctions[] = {
-    {"random_seed", as_cfunction(guarded<random_seed>), METH_VARARGS | METH_KEYWORDS,
-     "random_seed(n, p, seed=0, weight_lo=None, weight_hi=None, delay_ms=None)\n--\n\n"
-     "`vorn_py.seeds.random(n, p, seed=0, weight_lo=0.4, weight_hi=0.6, delay_ms=1.0)`"},
-    {"ring_seed", as_cfunction(guarded<ring_seed>), METH_VARARGS | METH_KEYWORDS,
-     "ring_seed(n, k, seed=0, weight_lo=None, weight_hi=None, delay_ms=None)\n--\n\n"
-     "`vorn_py.seeds.ring(n, k, seed=0, weight_lo=..., weight_hi=..., delay_ms=...)`"},
-    {"small_world_seed", as_cfunction(guarded<small_world_seed>), METH_VARARGS | METH_KEYWORDS,
-     "small_world_seed(n, k, p_rewire, seed=0, weight_lo=None, weight_hi=None, "
-     "delay_ms=None)\n--\n\n"
-     "`vorn_py.seeds.small_world(n, k, p_rewire, seed=0, ...)`"},
-    {"layered_seed", as_cfunction(guarded<layered_seed>), METH_VARARGS | METH_KEYWORDS,
-     "layered_seed(layers, seed=0, weight_lo=None, weight_hi=None, delay_ms=None)\n--\n\n"
-     "`vorn_py.seeds.layered(layers, seed=0, ...)` \u2014 layers is a list\n"
-     "of layer sizes, e.g. `[2, 5, 1]`."},
-};
 
 constexpr const char* kAliases[][2] = {
     {"random_seed", "random"},
@@ -188,10 +178,18 @@ int add_under_own_name(PyObject* module, PyObject* obj) {
 }
 
 int add_functions(PyObject* seeds) {
+    // Static: the function objects keep pointers to these entries for the
+    // life of the process.
+    static PyMethodDef functions[] = {
+        method_def(kRandomSeed, guarded<random_seed>),
+        method_def(kRingSeed, guarded<ring_seed>),
+        method_def(kSmallWorldSeed, guarded<small_world_seed>),
+        method_def(kLayeredSeed, guarded<layered_seed>),
+    };
     PyObject* module_name = PyModule_GetNameObject(seeds);
     if (module_name == nullptr)
         return -1;
-    for (PyMethodDef& def : kFunctions) {
+    for (PyMethodDef& def : functions) {
         // Bound to the module like functions of an ordinary extension module,
         // so __module__ reads "seeds".
         PyObject* fn = PyCFunction_NewEx(&def, seeds, module_name);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/engine/sim_engine.hpp"
+#include "python/arg_spec.hpp"
 #include "python/args.hpp"
 #include "python/attrs.hpp"
 #include "python/borrow.hpp"
@@ -28,12 +29,11 @@
 namespace vorn::py {
 namespace {
 
-using Kw = const char* const[];
-
 // ---- construction -------------------------------------------------------
 
 PyObject* sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {nullptr};
+    // No parameters; new_sim passes an empty tuple.
+    static const char* const kw[] = {nullptr};
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":Sim", kw))
         return nullptr;
     std::optional<std::size_t> threads = default_threads();
@@ -62,67 +62,58 @@ void sim_dealloc(PyObject* self) {
 
 // ---- graph building -----------------------------------------------------
 
-PyObject* sim_add_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"node_id", nullptr};
-    PyObject* node_id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:add_neuron", kw, &node_id_arg))
+constexpr MethodSpec kAddNeuron{
+    "add_neuron",
+    {{"node_id", "None"}},
+    "Add a neuron. If `node_id` is None, a fresh UUIDv4 is minted and\n"
+    "returned. If provided, it must be a valid UUID string; the id is\n"
+    "returned unchanged. Idempotent \u2014 adding an id twice is a no-op."};
+
+PyObject* sim_add_neuron(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    CallArgs<kAddNeuron> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
-    std::optional<std::string_view> node_text;
-    if (!arg_optional_text(node_id_arg, "node_id", node_text))
-        return nullptr;
+    IdArg node_arg("node_id");
     Uuid id;
-    if (node_text) {
-        if (!parse_uuid(*node_text, "node_id", id))
-            return nullptr;
-    } else {
-        auto fresh = mint_id(sim->engine);
-        if (!fresh)
-            return nullptr;
-        id = *fresh;
-    }
+    if (!node_arg.read_optional(a[0]) || !id_or_fresh(sim->engine, node_arg, id))
+        return nullptr;
     sim->engine.add_neuron(id, LifConfig{});
     return id_to_py(id);
 }
 
-PyObject* sim_add_edge(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"pre", "post", "weight", "edge_id", nullptr};
-    PyObject* pre_arg = nullptr;
-    PyObject* post_arg = nullptr;
-    PyObject* weight_arg = nullptr;
-    PyObject* edge_id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:add_edge", kw, &pre_arg, &post_arg,
-                                     &weight_arg, &edge_id_arg))
+constexpr MethodSpec kAddEdge{"add_edge",
+                              {{"pre"}, {"post"}, {"weight", "0.5"}, {"edge_id", "None"}},
+                              "Add an STDP synapse from `pre` to `post`. `edge_id` is optional;\n"
+                              "if omitted, a fresh UUIDv4 is minted and returned. Weight is\n"
+                              "clamped to [0, 1] by the substrate. Self-edges (pre == post)\n"
+                              "are silently dropped."};
+
+PyObject* sim_add_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kAddEdge> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
-    std::string_view pre_text;
-    std::string_view post_text;
+    IdArg pre_arg("pre");
+    IdArg post_arg("post");
     float weight = 0.5f;
-    std::optional<std::string_view> edge_text;
-    if (!arg_text(pre_arg, "pre", pre_text) || !arg_text(post_arg, "post", post_text) ||
-        (weight_arg != nullptr && !arg_float(weight_arg, "weight", weight)) ||
-        !arg_optional_text(edge_id_arg, "edge_id", edge_text))
+    IdArg edge_arg("edge_id");
+    if (!pre_arg.read(a[0]) || !post_arg.read(a[1]) ||
+        (a[2] != nullptr && !arg_float(a[2], "weight", weight)) || !edge_arg.read_optional(a[3]))
         return nullptr;
     Uuid pre;
     Uuid post;
     Uuid edge_id;
-    if (!parse_uuid(pre_text, "pre", pre) || !parse_uuid(post_text, "post", post))
+    if (!pre_arg.parse(pre) || !post_arg.parse(post) ||
+        !id_or_fresh(sim->engine, edge_arg, edge_id))
         return nullptr;
-    if (edge_text) {
-        if (!parse_uuid(*edge_text, "edge_id", edge_id))
-            return nullptr;
-    } else {
-        auto fresh = mint_id(sim->engine);
-        if (!fresh)
-            return nullptr;
-        edge_id = *fresh;
-    }
     // A NaN weight would make the post neuron's potential NaN for good.
     if (!check_finite("weight", weight))
         return nullptr;
@@ -130,27 +121,28 @@ PyObject* sim_add_edge(PyObject* self, PyObject* args, PyObject* kwargs) {
     return id_to_py(edge_id);
 }
 
-PyObject* sim_stimulate(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"node_id", "current", "duration_ms", nullptr};
-    PyObject* node_id_arg = nullptr;
-    PyObject* current_arg = nullptr;
-    PyObject* duration_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:stimulate", kw, &node_id_arg, &current_arg,
-                                     &duration_arg))
+constexpr MethodSpec kStimulate{"stimulate",
+                                {{"node_id"}, {"current"}, {"duration_ms"}},
+                                "Inject an external stimulation current into `node_id`, lasting\n"
+                                "`duration_ms`. Replaces any in-flight stimulation on the same\n"
+                                "node (last-write-wins, matching the substrate's behavior)."};
+
+PyObject* sim_stimulate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+    CallArgs<kStimulate> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
-    std::string_view node_text;
+    IdArg node_arg("node_id");
     float current = 0.0f;
     float duration_ms = 0.0f;
     Uuid id;
-    if (!arg_text(node_id_arg, "node_id", node_text) ||
-        !arg_float(current_arg, "current", current) ||
-        !arg_float(duration_arg, "duration_ms", duration_ms) ||
-        !parse_uuid(node_text, "node_id", id) || !check_finite("current", current) ||
-        !check_finite("duration_ms", duration_ms))
+    if (!node_arg.read(a[0]) || !arg_float(a[1], "current", current) ||
+        !arg_float(a[2], "duration_ms", duration_ms) || !node_arg.parse(id) ||
+        !check_finite("current", current) || !check_finite("duration_ms", duration_ms))
         return nullptr;
     sim->engine.stimulate(id, current, duration_ms);
     Py_RETURN_NONE;
@@ -158,17 +150,22 @@ PyObject* sim_stimulate(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 // ---- time ---------------------------------------------------------------
 
-PyObject* sim_tick(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"dt_ms", nullptr};
-    PyObject* dt_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:tick", kw, &dt_arg))
+constexpr MethodSpec kTick{"tick",
+                           {{"dt_ms"}},
+                           "Advance the simulator by `dt_ms` and return the list of spikes\n"
+                           "emitted on this tick as `(node_id_str, t_ms)` tuples. Empty\n"
+                           "list when nothing fires."};
+
+PyObject* sim_tick(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kTick> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
     float dt_ms = 0.0f;
-    if (!arg_float(dt_arg, "dt_ms", dt_ms))
+    if (!arg_float(a[0], "dt_ms", dt_ms))
         return nullptr;
     SpikeListBuilder builder(sim->id_strings);
     try {
@@ -180,11 +177,16 @@ PyObject* sim_tick(PyObject* self, PyObject* args, PyObject* kwargs) {
     return builder.finish(sim->engine);
 }
 
-PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"dt_ms", "n_steps", nullptr};
-    PyObject* dt_arg = nullptr;
-    PyObject* steps_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:run", kw, &dt_arg, &steps_arg))
+constexpr MethodSpec kRun{"run",
+                          {{"dt_ms"}, {"n_steps"}},
+                          "Run `n_steps` ticks of `dt_ms` each. Returns every spike that\n"
+                          "fired during the run as `(node_id_str, t_ms)`.\n"
+                          "Cheaper than calling `tick` in a Python loop for long simulations:\n"
+                          "the whole run stays in native code."};
+
+PyObject* sim_run(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    CallArgs<kRun> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -192,7 +194,7 @@ PyObject* sim_run(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     float dt_ms = 0.0f;
     std::uint64_t n_steps = 0;
-    if (!arg_float(dt_arg, "dt_ms", dt_ms) || !arg_u64(steps_arg, "n_steps", n_steps))
+    if (!arg_float(a[0], "dt_ms", dt_ms) || !arg_u64(a[1], "n_steps", n_steps))
         return nullptr;
     // The ticks run without the interpreter lock; the builder keeps a
     // compact record of each tick and makes the tuples at the end.
@@ -261,40 +263,46 @@ PyObject* sim_list_synapses(PyObject* self, PyObject*) {
     return ids_to_list(ids);
 }
 
-// Shared body of get_node_params / get_synapse_params: `what` names the kind
-// of object in the "{what} {id} not in sim" message.
-template <typename Lookup, typename Elsewhere>
-PyObject* get_params(PyObject* self, PyObject* args, PyObject* kwargs, const char* format,
-                     const char* arg_name, const char* what, Lookup lookup, Elsewhere elsewhere) {
-    const char* const kw[] = {arg_name, nullptr};
-    PyObject* id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, kw, &id_arg))
+constexpr MethodSpec kGetNodeParams{"get_node_params", {{"node_id"}}, ""};
+constexpr MethodSpec kGetSynapseParams{"get_synapse_params", {{"edge_id"}}, ""};
+
+// Shared body of get_node_params / get_synapse_params, whose one parameter
+// is the id: `what` names the kind of object in the "{what} {id} not in sim"
+// message.
+template <const MethodSpec& Spec, typename Lookup, typename Elsewhere>
+PyObject* get_params(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     const char* what, Lookup lookup, Elsewhere elsewhere) {
+    CallArgs<Spec> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_shared(sim->borrow);
     if (!guard)
         return nullptr;
-    std::string_view text;
+    IdArg id_arg(a.name(0));
     Uuid id;
-    if (!arg_text(id_arg, arg_name, text) || !parse_uuid(text, arg_name, id))
+    if (!id_arg.read(a[0]) || !id_arg.parse(id))
         return nullptr;
     if (std::optional<std::string> why = elsewhere(sim->engine, id))
         return raise_value_error(*why);
     std::optional<JsonValue> params = lookup(sim->engine, id);
     if (!params)
-        return raise_value_error(std::string(what) + " " + std::string(text) + " not in sim");
+        return raise_value_error(std::string(what) + " " + std::string(id_arg.text()) +
+                                 " not in sim");
     return json_to_py(*params);
 }
 
-PyObject* sim_get_node_params(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return get_params(
-        self, args, kwargs, "O:get_node_params", "node_id", "node",
+PyObject* sim_get_node_params(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    return get_params<kGetNodeParams>(
+        self, args, nargs, kwnames, "node",
         [](const SimEngine& e, const Uuid& id) { return e.node_params(id); }, held_elsewhere_node);
 }
 
-PyObject* sim_get_synapse_params(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return get_params(
-        self, args, kwargs, "O:get_synapse_params", "edge_id", "synapse",
+PyObject* sim_get_synapse_params(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return get_params<kGetSynapseParams>(
+        self, args, nargs, kwnames, "synapse",
         [](const SimEngine& e, const Uuid& id) { return e.synapse_params(id); },
         held_elsewhere_synapse);
 }
@@ -311,26 +319,27 @@ PyObject* sim_all_synapse_params(PyObject* self, PyObject*) {
 
 // ---- parameter writes ---------------------------------------------------
 
-// Shared body of set_node_param / set_synapse_param.
-template <typename Write>
-PyObject* set_param(PyObject* self, PyObject* args, PyObject* kwargs, const char* format,
-                    const char* arg_name, Write write) {
-    const char* const kw[] = {arg_name, "key", "value", nullptr};
-    PyObject* id_arg = nullptr;
-    PyObject* key_arg = nullptr;
-    PyObject* value_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, kw, &id_arg, &key_arg, &value_arg))
+constexpr MethodSpec kSetNodeParam{"set_node_param", {{"node_id"}, {"key"}, {"value"}}, ""};
+constexpr MethodSpec kSetSynapseParam{"set_synapse_param", {{"edge_id"}, {"key"}, {"value"}}, ""};
+
+// Shared body of set_node_param / set_synapse_param, whose parameters are
+// (id, key, value).
+template <const MethodSpec& Spec, typename Write>
+PyObject* set_param(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                    Write write) {
+    CallArgs<Spec> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
-    std::string_view id_text;
+    IdArg id_arg(a.name(0));
     std::string_view key;
     Uuid id;
     JsonValue value;
-    if (!arg_text(id_arg, arg_name, id_text) || !arg_text(key_arg, "key", key) ||
-        !parse_uuid(id_text, arg_name, id) || !py_to_json(value_arg, value))
+    if (!id_arg.read(a[0]) || !arg_text(a[1], "key", key) || !id_arg.parse(id) ||
+        !py_to_json(a[2], value))
         return nullptr;
     std::expected<JsonValue, ParamError> result = write(sim->engine, id, key, value);
     if (!result)
@@ -338,18 +347,22 @@ PyObject* set_param(PyObject* self, PyObject* args, PyObject* kwargs, const char
     return json_to_py(*result);
 }
 
-PyObject* sim_set_node_param(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return set_param(self, args, kwargs, "OOO:set_node_param", "node_id",
-                     [](SimEngine& e, const Uuid& id, std::string_view key, const JsonValue& v) {
-                         return e.set_node_param(id, key, v);
-                     });
+PyObject* sim_set_node_param(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+    return set_param<kSetNodeParam>(
+        self, args, nargs, kwnames,
+        [](SimEngine& e, const Uuid& id, std::string_view key, const JsonValue& v) {
+            return e.set_node_param(id, key, v);
+        });
 }
 
-PyObject* sim_set_synapse_param(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return set_param(self, args, kwargs, "OOO:set_synapse_param", "edge_id",
-                     [](SimEngine& e, const Uuid& id, std::string_view key, const JsonValue& v) {
-                         return e.set_synapse_param(id, key, v);
-                     });
+PyObject* sim_set_synapse_param(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+    return set_param<kSetSynapseParam>(
+        self, args, nargs, kwnames,
+        [](SimEngine& e, const Uuid& id, std::string_view key, const JsonValue& v) {
+            return e.set_synapse_param(id, key, v);
+        });
 }
 
 // ---- properties and representation --------------------------------------
@@ -386,43 +399,27 @@ PyObject* sim_repr(PyObject* self) {
 // The documented methods first, then the others; built once at registration.
 std::vector<PyMethodDef> sim_methods() {
     std::vector<PyMethodDef> t = {
-        {"add_neuron", as_cfunction(guarded<sim_add_neuron>), METH_VARARGS | METH_KEYWORDS,
-         kAddNeuronDoc},
-        {"add_edge", as_cfunction(guarded<sim_add_edge>), METH_VARARGS | METH_KEYWORDS,
-         kAddEdgeDoc},
-        {"stimulate", as_cfunction(guarded<sim_stimulate>), METH_VARARGS | METH_KEYWORDS,
-         kStimulateDoc},
-        {"tick", as_cfunction(guarded<sim_tick>), METH_VARARGS | METH_KEYWORDS, kTickDoc},
-        {"run", as_cfunction(guarded<sim_run>), METH_VARARGS | METH_KEYWORDS, kRunDoc},
+        method_def(kAddNeuron, guarded<sim_add_neuron>),
+        method_def(kAddEdge, guarded<sim_add_edge>),
+        method_def(kStimulate, guarded<sim_stimulate>),
+        method_def(kTick, guarded<sim_tick>),
+        method_def(kRun, guarded<sim_run>),
         {"weight_snapshot", as_cfunction(guarded<sim_weight_snapshot>), METH_NOARGS,
          kWeightSnapshotDoc},
         {"list_nodes", as_cfunction(guarded<sim_list_nodes>), METH_NOARGS,
          "list_nodes($self)\n--\n\n"},
         {"list_synapses", as_cfunction(guarded<sim_list_synapses>), METH_NOARGS,
          "list_synapses($self)\n--\n\n"},
-        {"get_node_params", as_cfunction(guarded<sim_get_node_params>),
-         METH_VARARGS | METH_KEYWORDS, "get_node_params($self, node_id)\n--\n\n"},
-        {"get_synapse_params", as_cfunction(guarded<sim_get_synapse_params>),
-         METH_VARARGS | METH_KEYWORDS, "get_synapse_params($self, edge_id)\n--\n\n"},
+        method_def(kGetNodeParams, guarded<sim_get_node_params>),
+        method_def(kGetSynapseParams, guarded<sim_get_synapse_params>),
         {"all_node_params", as_cfunction(guarded<sim_all_node_params>), METH_NOARGS,
          "all_node_params($self)\n--\n\n"},
         {"all_synapse_params", as_cfunction(guarded<sim_all_synapse_params>), METH_NOARGS,
          "all_synapse_params($self)\n--\n\n"},
-        {"set_node_param", as_cfunction(guarded<sim_set_node_param>), METH_VARARGS | METH_KEYWORDS,
-         "set_node_param($self, node_id, key, value)\n--\n\n"},
-        {"set_synapse_param", as_cfunction(guarded<sim_set_synapse_param>),
-         METH_VARARGS | METH_KEYWORDS, "set_synapse_param($self, edge_id, key, value)\n--\n\n"},
-        {"add_model_neuron", as_cfunction(guarded<sim_add_model_neuron>),
-         METH_VARARGS | METH_KEYWORDS, kAddModelNeuronDoc},
-        {"add_plastic_edge", as_cfunction(guarded<sim_add_plastic_edge>),
-         METH_VARARGS | METH_KEYWORDS, kAddPlasticEdgeDoc},
-        {"set_modulator_base", as_cfunction(guarded<sim_set_modulator_base>),
-         METH_VARARGS | METH_KEYWORDS, kSetModulatorBaseDoc},
-        {"add_modulator_pulse", as_cfunction(guarded<sim_add_modulator_pulse>),
-         METH_VARARGS | METH_KEYWORDS, kAddModulatorPulseDoc},
-        {"modulator_levels", as_cfunction(guarded<sim_modulator_levels>), METH_NOARGS,
-         kModulatorLevelsDoc},
+        method_def(kSetNodeParam, guarded<sim_set_node_param>),
+        method_def(kSetSynapseParam, guarded<sim_set_synapse_param>),
     };
+    add_model_methods(t);
     add_bulk_methods(t);
     add_state_methods(t);
     add_dist_methods(t);

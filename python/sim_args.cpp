@@ -69,11 +69,10 @@ bool config_to_json(PyObject* dict, JsonObject& out) {
     return ok;
 }
 
-// Reads an optional node or edge id, minting a fresh one when absent.
-bool id_or_fresh(SimEngine& engine, const std::optional<std::string_view>& text, const char* name,
-                 Uuid& out) {
-    if (text)
-        return parse_uuid(*text, name, out);
+// Parses an optional node or edge id, minting a fresh one when absent.
+bool id_or_fresh(SimEngine& engine, const IdArg& id, Uuid& out) {
+    if (id.present())
+        return id.parse(out);
     auto fresh = mint_id(engine);
     if (!fresh)
         return false;

@@ -12,6 +12,7 @@
 #include "core/engine/sim_engine.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
+#include "python/args.hpp"
 
 namespace vorn::py {
 
@@ -25,9 +26,9 @@ bool arg_config_dict(PyObject* obj, const char* name, bool none_allowed, PyObjec
 // core's validation reports it under its key; other exceptions propagate.
 bool config_to_json(PyObject* dict, JsonObject& out);
 
-// Reads an optional node or edge id, minting a fresh one when absent.
-bool id_or_fresh(SimEngine& engine, const std::optional<std::string_view>& text, const char* name,
-                 Uuid& out);
+// Parses an optional node or edge id (read with IdArg::read_optional),
+// minting a fresh one when absent.
+bool id_or_fresh(SimEngine& engine, const IdArg& id, Uuid& out);
 
 // Neurons given as a sequence of id strs (each must be in the engine) or as
 // an index array: their dense indices, and their ids as a new list of strs

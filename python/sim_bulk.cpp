@@ -72,7 +72,7 @@ bool arg_delay(PyObject* obj, float& out) {
 
 // ---- building -------------------------------------------------------------
 
-const MethodSpec kAddNeurons{
+constexpr MethodSpec kAddNeurons{
     "add_neurons",
     {{"count"}, {"kind", "\"lif\""}, {"config", "None"}},
     "Add `count` neurons of model `kind` (\"lif\", \"hh\", \"izhikevich\" or\n"
@@ -82,8 +82,8 @@ const MethodSpec kAddNeurons{
 
 PyObject* sim_add_neurons(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
-    PyObject* a[3];
-    if (!bind_args(kAddNeurons, args, nargs, kwnames, a))
+    CallArgs<kAddNeurons> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -115,7 +115,7 @@ PyObject* sim_add_neurons(PyObject* self, PyObject* const* args, Py_ssize_t narg
     return ids_to_list(*ids);
 }
 
-const MethodSpec kAddEdges{
+constexpr MethodSpec kAddEdges{
     "add_edges",
     {{"pre"},
      {"post"},
@@ -136,8 +136,8 @@ const MethodSpec kAddEdges{
 
 PyObject* sim_add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-    PyObject* a[6];
-    if (!bind_args(kAddEdges, args, nargs, kwnames, a))
+    CallArgs<kAddEdges> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -165,7 +165,7 @@ PyObject* sim_add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return PyLong_FromSize_t(*made);
 }
 
-const MethodSpec kAddStaticEdge{
+constexpr MethodSpec kAddStaticEdge{
     "add_static_edge",
     {{"pre"}, {"post"}, {"weight"}, {"edge_id", "None"}, {"delay_ms", "1.0", true}},
     "Add a static synapse from `pre` to `post`: a fixed `weight` that never\n"
@@ -176,33 +176,32 @@ const MethodSpec kAddStaticEdge{
 
 PyObject* sim_add_static_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-    PyObject* a[5];
-    if (!bind_args(kAddStaticEdge, args, nargs, kwnames, a))
+    CallArgs<kAddStaticEdge> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
-    std::string_view pre_text;
-    std::string_view post_text;
+    IdArg pre_arg("pre");
+    IdArg post_arg("post");
     float weight = 0.0f;
-    std::optional<std::string_view> edge_text;
+    IdArg edge_arg("edge_id");
     float delay = 1.0f;
-    if (!arg_text(a[0], "pre", pre_text) || !arg_text(a[1], "post", post_text) ||
-        !arg_float(a[2], "weight", weight) || !arg_optional_text(a[3], "edge_id", edge_text) ||
-        !arg_delay(a[4], delay))
+    if (!pre_arg.read(a[0]) || !post_arg.read(a[1]) || !arg_float(a[2], "weight", weight) ||
+        !edge_arg.read_optional(a[3]) || !arg_delay(a[4], delay))
         return nullptr;
     Uuid pre;
     Uuid post;
     Uuid edge_id;
-    if (!parse_uuid(pre_text, "pre", pre) || !parse_uuid(post_text, "post", post) ||
-        !check_finite("weight", weight) || !id_or_fresh(sim->engine, edge_text, "edge_id", edge_id))
+    if (!pre_arg.parse(pre) || !post_arg.parse(post) || !check_finite("weight", weight) ||
+        !id_or_fresh(sim->engine, edge_arg, edge_id))
         return nullptr;
     sim->engine.add_edge(edge_id, pre, post, StaticConfig{}, weight, delay);
     return id_to_py(edge_id);
 }
 
-const MethodSpec kAddPoissonInput{
+constexpr MethodSpec kAddPoissonInput{
     "add_poisson_input",
     {{"nodes"}, {"rate_hz"}, {"weight"}, {"seed", "0"}},
     "Add Poisson background noise to `nodes` (a list of ids or an index\n"
@@ -214,8 +213,8 @@ const MethodSpec kAddPoissonInput{
 
 PyObject* sim_add_poisson_input(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
-    PyObject* a[4];
-    if (!bind_args(kAddPoissonInput, args, nargs, kwnames, a))
+    CallArgs<kAddPoissonInput> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -241,10 +240,10 @@ PyObject* float32_array(const std::vector<float>& values) {
     return new_array("float32", values.size(), 0, values.data(), sizeof(float));
 }
 
-const MethodSpec kWeights{"weights",
-                          {},
-                          "Every synapse's weight as a numpy float32 array, in\n"
-                          "`list_synapses()` order."};
+constexpr MethodSpec kWeights{"weights",
+                              {},
+                              "Every synapse's weight as a numpy float32 array, in\n"
+                              "`list_synapses()` order."};
 
 PyObject* sim_weights(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (!bind_args(kWeights, args, nargs, kwnames, nullptr))
@@ -256,7 +255,7 @@ PyObject* sim_weights(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return float32_array(sim->engine.weights());
 }
 
-const MethodSpec kSetWeights{
+constexpr MethodSpec kSetWeights{
     "set_weights",
     {{"weights"}},
     "Set every synapse's weight from an array in `list_synapses()` order and\n"
@@ -277,8 +276,8 @@ bool arg_float32s(PyObject* obj, const char* name, std::vector<float>& out) {
 
 PyObject* sim_set_weights(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
-    PyObject* a[1];
-    if (!bind_args(kSetWeights, args, nargs, kwnames, a))
+    CallArgs<kSetWeights> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -293,10 +292,10 @@ PyObject* sim_set_weights(PyObject* self, PyObject* const* args, Py_ssize_t narg
     Py_RETURN_NONE;
 }
 
-const MethodSpec kDelays{"delays",
-                         {},
-                         "Every synapse's delay in ms as a numpy float32 array, in\n"
-                         "`list_synapses()` order."};
+constexpr MethodSpec kDelays{"delays",
+                             {},
+                             "Every synapse's delay in ms as a numpy float32 array, in\n"
+                             "`list_synapses()` order."};
 
 PyObject* sim_delays(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (!bind_args(kDelays, args, nargs, kwnames, nullptr))
@@ -308,7 +307,7 @@ PyObject* sim_delays(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return float32_array(sim->engine.delays());
 }
 
-const MethodSpec kSetDelays{
+constexpr MethodSpec kSetDelays{
     "set_delays",
     {{"delays"}},
     "Set every synapse's delay in ms from an array in `list_synapses()` order\n"
@@ -318,8 +317,8 @@ const MethodSpec kSetDelays{
 
 PyObject* sim_set_delays(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    PyObject* a[1];
-    if (!bind_args(kSetDelays, args, nargs, kwnames, a))
+    CallArgs<kSetDelays> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -336,10 +335,10 @@ PyObject* sim_set_delays(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 // ---- monitors ---------------------------------------------------------------
 
-const MethodSpec kSpikeMonitor{"spike_monitor",
-                               {},
-                               "A SpikeMonitor recording every spike from now on, in the\n"
-                               "ticks of `tick`, `run` and `advance`."};
+constexpr MethodSpec kSpikeMonitor{"spike_monitor",
+                                   {},
+                                   "A SpikeMonitor recording every spike from now on, in the\n"
+                                   "ticks of `tick`, `run` and `advance`."};
 
 PyObject* sim_spike_monitor(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
@@ -352,7 +351,7 @@ PyObject* sim_spike_monitor(PyObject* self, PyObject* const* args, Py_ssize_t na
     return new_spike_monitor(sim->engine.add_spike_monitor());
 }
 
-const MethodSpec kStateMonitor{
+constexpr MethodSpec kStateMonitor{
     "state_monitor",
     {{"nodes"}, {"key"}, {"every", "1"}},
     "A StateMonitor sampling the numeric parameter `key` (for example \"v\")\n"
@@ -362,8 +361,8 @@ const MethodSpec kStateMonitor{
 
 PyObject* sim_state_monitor(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
-    PyObject* a[3];
-    if (!bind_args(kStateMonitor, args, nargs, kwnames, a))
+    CallArgs<kStateMonitor> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -391,7 +390,7 @@ PyObject* sim_state_monitor(PyObject* self, PyObject* const* args, Py_ssize_t na
 
 // ---- long runs ----------------------------------------------------------------
 
-const MethodSpec kAdvance{
+constexpr MethodSpec kAdvance{
     "advance",
     {{"dt_ms"}, {"n_steps"}, {"progress", "False", true}},
     "Run `n_steps` ticks of `dt_ms` like `run`, but return only the number of\n"
@@ -403,8 +402,8 @@ const MethodSpec kAdvance{
     "0.1 s and at the end, and an exception it raises stops the run."};
 
 PyObject* sim_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[3];
-    if (!bind_args(kAdvance, args, nargs, kwnames, a))
+    CallArgs<kAdvance> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);

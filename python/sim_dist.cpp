@@ -22,7 +22,7 @@ constexpr const char kMissingMpi[] =
     "present: install Open MPI (Debian: apt-get install openmpi-bin libopenmpi-dev) and "
     "mpi4py (pip install mpi4py), then reinstall vorn_py";
 
-const MethodSpec kDistributed{
+constexpr MethodSpec kDistributed{
     "distributed",
     {{"comm"}},
     "A new, empty Sim that is one rank of a distributed run over the mpi4py\n"
@@ -65,8 +65,8 @@ namespace {
 
 PyObject* sim_distributed(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
-    PyObject* a[1];
-    if (!bind_args(kDistributed, args, nargs, kwnames, a))
+    CallArgs<kDistributed> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::shared_ptr<Exchange> exchange = exchange_from(a[0]);
     if (!exchange)
@@ -76,7 +76,7 @@ PyObject* sim_distributed(PyObject* type, PyObject* const* args, Py_ssize_t narg
     return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(engine));
 }
 
-const MethodSpec kGatherWeights{
+constexpr MethodSpec kGatherWeights{
     "gather_weights",
     {},
     "Every synapse's weight (numpy float32, `list_synapses()` order) on rank\n"
@@ -97,16 +97,17 @@ PyObject* sim_gather_weights(PyObject* self, PyObject* const* args, Py_ssize_t n
     return new_array("float32", all->size(), 0, all->data(), sizeof(float));
 }
 
-const MethodSpec kGather{"gather",
-                         {{"monitor"}},
-                         "A monitor's whole data on rank 0 of a distributed run, None on the\n"
-                         "other ranks; every rank must call it. For a SpikeMonitor the tuple\n"
-                         "(index, t_ms), for a StateMonitor the tuple (t_ms, values) with every\n"
-                         "rank's columns filled in. Alone, the monitor's own data."};
+constexpr MethodSpec kGather{
+    "gather",
+    {{"monitor"}},
+    "A monitor's whole data on rank 0 of a distributed run, None on the\n"
+    "other ranks; every rank must call it. For a SpikeMonitor the tuple\n"
+    "(index, t_ms), for a StateMonitor the tuple (t_ms, values) with every\n"
+    "rank's columns filled in. Alone, the monitor's own data."};
 
 PyObject* sim_gather(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    if (!bind_args(kGather, args, nargs, kwnames, a))
+    CallArgs<kGather> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);

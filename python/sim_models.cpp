@@ -8,7 +8,9 @@
 #include "core/engine/engine_error.hpp"
 #include "core/engine/plastic_config_json.hpp"
 #include "core/models/neuron_config_json.hpp"
+#include "python/arg_spec.hpp"
 #include "python/args.hpp"
+#include "python/attrs.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/results.hpp"
@@ -17,8 +19,6 @@
 
 namespace vorn::py {
 namespace {
-
-using Kw = const char* const[];
 
 constexpr long kChannels = 4;
 
@@ -43,15 +43,19 @@ bool arg_channel(PyObject* obj, std::uint8_t& out) {
     return true;
 }
 
-}  // namespace
+constexpr MethodSpec kAddModelNeuron{
+    "add_model_neuron",
+    {{"kind"}, {"config", "None"}, {"node_id", "None"}},
+    "Add a neuron of model `kind`: \"lif\", \"hh\", \"izhikevich\" or \"adex\".\n"
+    "`config` is a dict holding exactly the model's configuration fields\n"
+    "(None or {} for \"lif\"); a missing, unknown or invalid field raises\n"
+    "ValueError naming it and creates nothing. `node_id` and the returned\n"
+    "id behave as in `add_neuron`; an id already present is a no-op."};
 
-PyObject* sim_add_model_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"kind", "config", "node_id", nullptr};
-    PyObject* kind_arg = nullptr;
-    PyObject* config_arg = nullptr;
-    PyObject* node_id_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:add_model_neuron", kw, &kind_arg,
-                                     &config_arg, &node_id_arg))
+PyObject* sim_add_model_neuron(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+    CallArgs<kAddModelNeuron> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -59,10 +63,9 @@ PyObject* sim_add_model_neuron(PyObject* self, PyObject* args, PyObject* kwargs)
         return nullptr;
     std::string_view kind_text;
     PyObject* config_dict = nullptr;
-    std::optional<std::string_view> node_text;
-    if (!arg_text(kind_arg, "kind", kind_text) ||
-        !arg_config_dict(config_arg, "config", true, config_dict) ||
-        !arg_optional_text(node_id_arg, "node_id", node_text))
+    IdArg node_arg("node_id");
+    if (!arg_text(a[0], "kind", kind_text) || !arg_config_dict(a[1], "config", true, config_dict) ||
+        !node_arg.read_optional(a[2]))
         return nullptr;
     std::optional<NeuronKind> kind = neuron_kind_from_name(kind_text);
     if (!kind) {
@@ -76,42 +79,50 @@ PyObject* sim_add_model_neuron(PyObject* self, PyObject* args, PyObject* kwargs)
     if (!config)
         return raise_error(config.error());
     Uuid id;
-    if (!id_or_fresh(sim->engine, node_text, "node_id", id))
+    if (!id_or_fresh(sim->engine, node_arg, id))
         return nullptr;
     sim->engine.add_neuron(id, *config);
     return id_to_py(id);
 }
 
-PyObject* sim_add_plastic_edge(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"pre", "post", "config", "weight", "edge_id", "delay_ms", nullptr};
-    PyObject* pre_arg = nullptr;
-    PyObject* post_arg = nullptr;
-    PyObject* config_arg = nullptr;
-    PyObject* weight_arg = nullptr;
-    PyObject* edge_id_arg = nullptr;
-    PyObject* delay_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OO$O:add_plastic_edge", kw, &pre_arg,
-                                     &post_arg, &config_arg, &weight_arg, &edge_id_arg, &delay_arg))
+constexpr MethodSpec kAddPlasticEdge{
+    "add_plastic_edge",
+    {{"pre"},
+     {"post"},
+     {"config"},
+     {"weight", "0.5"},
+     {"edge_id", "None"},
+     {"delay_ms", "1.0", true}},
+    "Add a dopamine-modulated plastic synapse from `pre` to `post` that\n"
+    "delivers `delay_ms` after each spike of `pre`.\n"
+    "`config` is a dict with exactly the sixteen plastic-synapse fields;\n"
+    "a missing, unknown or out-of-range field raises ValueError naming it\n"
+    "and creates nothing. Endpoints, self-edges, repeated pairs and the\n"
+    "returned id behave as in `add_edge`."};
+
+PyObject* sim_add_plastic_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+    CallArgs<kAddPlasticEdge> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
     if (!guard)
         return nullptr;
-    std::string_view pre_text;
-    std::string_view post_text;
+    IdArg pre_arg("pre");
+    IdArg post_arg("post");
     PyObject* config_dict = nullptr;
     float weight = 0.5f;
-    std::optional<std::string_view> edge_text;
+    IdArg edge_arg("edge_id");
     float delay_ms = 1.0f;
-    if (!arg_text(pre_arg, "pre", pre_text) || !arg_text(post_arg, "post", post_text) ||
-        !arg_config_dict(config_arg, "config", false, config_dict) ||
-        (weight_arg != nullptr && !arg_float(weight_arg, "weight", weight)) ||
-        !arg_optional_text(edge_id_arg, "edge_id", edge_text) ||
-        (delay_arg != nullptr && !arg_float(delay_arg, "delay_ms", delay_ms)))
+    if (!pre_arg.read(a[0]) || !post_arg.read(a[1]) ||
+        !arg_config_dict(a[2], "config", false, config_dict) ||
+        (a[3] != nullptr && !arg_float(a[3], "weight", weight)) || !edge_arg.read_optional(a[4]) ||
+        (a[5] != nullptr && !arg_float(a[5], "delay_ms", delay_ms)))
         return nullptr;
     Uuid pre;
     Uuid post;
-    if (!parse_uuid(pre_text, "pre", pre) || !parse_uuid(post_text, "post", post))
+    if (!pre_arg.parse(pre) || !post_arg.parse(post))
         return nullptr;
     JsonObject fields;
     if (!config_to_json(config_dict, fields))
@@ -124,18 +135,22 @@ PyObject* sim_add_plastic_edge(PyObject* self, PyObject* args, PyObject* kwargs)
     if (delay_ms < 0.0f)
         return raise_value_error(EngineError::negative("delay_ms", delay_ms).message());
     Uuid edge_id;
-    if (!id_or_fresh(sim->engine, edge_text, "edge_id", edge_id))
+    if (!id_or_fresh(sim->engine, edge_arg, edge_id))
         return nullptr;
     sim->engine.add_edge(edge_id, pre, post, *config, weight, delay_ms + 0.0f);
     return id_to_py(edge_id);
 }
 
-PyObject* sim_set_modulator_base(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"channel", "level", nullptr};
-    PyObject* channel_arg = nullptr;
-    PyObject* level_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:set_modulator_base", kw, &channel_arg,
-                                     &level_arg))
+constexpr MethodSpec kSetModulatorBase{
+    "set_modulator_base",
+    {{"channel"}, {"level"}},
+    "Set the base level of modulator `channel` (0 to 3) to the finite\n"
+    "float `level`. Channel 0 drives the plastic synapses."};
+
+PyObject* sim_set_modulator_base(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    CallArgs<kSetModulatorBase> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -143,24 +158,28 @@ PyObject* sim_set_modulator_base(PyObject* self, PyObject* args, PyObject* kwarg
         return nullptr;
     std::uint8_t channel = 0;
     float level = 0.0f;
-    if (!arg_channel(channel_arg, channel) || !arg_float(level_arg, "level", level))
+    if (!arg_channel(a[0], channel) || !arg_float(a[1], "level", level))
         return nullptr;
     // Checked after narrowing: a double beyond the f32 range is infinite.
     if (!std::isfinite(level)) {
-        PyErr_Format(PyExc_ValueError, "level must be a finite float, got %R", level_arg);
+        PyErr_Format(PyExc_ValueError, "level must be a finite float, got %R", a[1]);
         return nullptr;
     }
     sim->engine.set_base_level(channel, level);
     Py_RETURN_NONE;
 }
 
-PyObject* sim_add_modulator_pulse(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static Kw kw = {"channel", "amount", "tau_ms", nullptr};
-    PyObject* channel_arg = nullptr;
-    PyObject* amount_arg = nullptr;
-    PyObject* tau_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:add_modulator_pulse", kw, &channel_arg,
-                                     &amount_arg, &tau_arg))
+constexpr MethodSpec kAddModulatorPulse{
+    "add_modulator_pulse",
+    {{"channel"}, {"amount"}, {"tau_ms"}},
+    "Add a pulse of `amount` to modulator `channel` (0 to 3) that decays\n"
+    "with time constant `tau_ms` from the next tick on. Both must be finite\n"
+    "and `tau_ms` > 0."};
+
+PyObject* sim_add_modulator_pulse(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+    CallArgs<kAddModulatorPulse> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -169,8 +188,8 @@ PyObject* sim_add_modulator_pulse(PyObject* self, PyObject* args, PyObject* kwar
     std::uint8_t channel = 0;
     float amount = 0.0f;
     float tau_ms = 0.0f;
-    if (!arg_channel(channel_arg, channel) || !arg_float(amount_arg, "amount", amount) ||
-        !arg_float(tau_arg, "tau_ms", tau_ms))
+    if (!arg_channel(a[0], channel) || !arg_float(a[1], "amount", amount) ||
+        !arg_float(a[2], "tau_ms", tau_ms))
         return nullptr;
     // A non-finite amount or time constant would poison every level; a
     // pulse that does not decay is no pulse.
@@ -181,6 +200,11 @@ PyObject* sim_add_modulator_pulse(PyObject* self, PyObject* args, PyObject* kwar
     sim->engine.add_modulator_pulse(ModulatorPulse{amount, tau_ms, channel});
     Py_RETURN_NONE;
 }
+
+constexpr const char kModulatorLevelsDoc[] =
+    "modulator_levels($self)\n--\n\n"
+    "The four channel levels used by the most recent tick (base level\n"
+    "plus pulses); four zeros before the first tick.";
 
 PyObject* sim_modulator_levels(PyObject* self, PyObject*) {
     SimObject* sim = as_sim(self);
@@ -200,6 +224,17 @@ PyObject* sim_modulator_levels(PyObject* self, PyObject*) {
         PyList_SET_ITEM(list, static_cast<Py_ssize_t>(c), value);
     }
     return list;
+}
+
+}  // namespace
+
+void add_model_methods(std::vector<PyMethodDef>& table) {
+    table.push_back(method_def(kAddModelNeuron, guarded<sim_add_model_neuron>));
+    table.push_back(method_def(kAddPlasticEdge, guarded<sim_add_plastic_edge>));
+    table.push_back(method_def(kSetModulatorBase, guarded<sim_set_modulator_base>));
+    table.push_back(method_def(kAddModulatorPulse, guarded<sim_add_modulator_pulse>));
+    table.push_back({"modulator_levels", as_cfunction(guarded<sim_modulator_levels>), METH_NOARGS,
+                     kModulatorLevelsDoc});
 }
 
 }  // namespace vorn::py

@@ -70,7 +70,7 @@ PyObject* write_state(SimEngine& engine, const std::string& path) {
                             std::string_view(outcome).substr(1));
 }
 
-const MethodSpec kFromCortex{
+constexpr MethodSpec kFromCortex{
     "from_cortex",
     {{"cortex"}, {"weights", "True", true}, {"state", "False", true}, {"comm", "None", true}},
     "A new Sim running the network of an open `cortex`. Nodes come in\n"
@@ -87,8 +87,8 @@ const MethodSpec kFromCortex{
 
 PyObject* sim_from_cortex(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
-    PyObject* a[4];
-    if (!bind_args(kFromCortex, args, nargs, kwnames, a))
+    CallArgs<kFromCortex> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     if (!PyObject_TypeCheck(a[0], cortex_type())) {
         PyErr_Format(PyExc_TypeError, "expected Cortex, got %T", a[0]);
@@ -113,17 +113,18 @@ PyObject* sim_from_cortex(PyObject* type, PyObject* const* args, Py_ssize_t narg
     return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(*engine));
 }
 
-const MethodSpec kSaveState{"save_state",
-                            {{"path"}},
-                            "Write a checkpoint of the whole simulation (network, state, inputs,\n"
-                            "spikes in flight) to the file `path`, atomically. `Sim.load_state`\n"
-                            "rebuilds it; continuing gives the same results as never stopping.\n"
-                            "Monitors and the thread count are not saved."};
+constexpr MethodSpec kSaveState{
+    "save_state",
+    {{"path"}},
+    "Write a checkpoint of the whole simulation (network, state, inputs,\n"
+    "spikes in flight) to the file `path`, atomically. `Sim.load_state`\n"
+    "rebuilds it; continuing gives the same results as never stopping.\n"
+    "Monitors and the thread count are not saved."};
 
 PyObject* sim_save_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    PyObject* a[1];
-    if (!bind_args(kSaveState, args, nargs, kwnames, a))
+    CallArgs<kSaveState> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     SimObject* sim = as_sim(self);
     auto guard = borrow_exclusive(sim->borrow);
@@ -137,7 +138,7 @@ PyObject* sim_save_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     Py_RETURN_NONE;
 }
 
-const MethodSpec kLoadState{
+constexpr MethodSpec kLoadState{
     "load_state",
     {{"path"}, {"comm", "None", true}},
     "A new Sim rebuilt whole from a checkpoint file written by `save_state`.\n"
@@ -148,8 +149,8 @@ const MethodSpec kLoadState{
 
 PyObject* sim_load_state(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    PyObject* a[2];
-    if (!bind_args(kLoadState, args, nargs, kwnames, a))
+    CallArgs<kLoadState> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
     std::string path;
     if (!arg_path(a[0], "path", path))
@@ -168,20 +169,20 @@ PyObject* sim_load_state(PyObject* type, PyObject* const* args, Py_ssize_t nargs
     return new_sim(reinterpret_cast<PyTypeObject*>(type), std::move(*engine));
 }
 
-}  // namespace
+constexpr MethodSpec kCortexSaveState{
+    "save_state",
+    {{"sim"}},
+    "Write a checkpoint of `sim` into the folder as state/latest.cstate,\n"
+    "atomically. `Sim.from_cortex(cortex, state=True)` resumes from it. The\n"
+    "Sim's neurons and synapses must be the folder's nodes and edges, in\n"
+    "order, else ValueError."};
 
-void add_state_methods(std::vector<PyMethodDef>& table) {
-    table.push_back(method_def(kFromCortex, guarded<sim_from_cortex>));
-    table.push_back(method_def(kSaveState, guarded<sim_save_state>));
-    table.push_back(method_def(kLoadState, guarded<sim_load_state>));
-}
-
-PyObject* cortex_save_state(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static const char* const kw[] = {"sim", nullptr};
-    PyObject* sim_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:save_state", const_cast<char**>(kw),
-                                     &sim_arg))
+PyObject* cortex_save_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+    CallArgs<kCortexSaveState> a;
+    if (!a.bind(args, nargs, kwnames))
         return nullptr;
+    PyObject* sim_arg = a[0];
     if (!PyObject_TypeCheck(sim_arg, sim_type())) {
         PyErr_Format(PyExc_TypeError, "expected Sim, got %T", sim_arg);
         argument_error("sim");
@@ -200,6 +201,18 @@ PyObject* cortex_save_state(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (write_state(sim->engine, state_file_path(cortex->handle)) == nullptr && PyErr_Occurred())
         return nullptr;
     Py_RETURN_NONE;
+}
+
+}  // namespace
+
+void add_state_methods(std::vector<PyMethodDef>& table) {
+    table.push_back(method_def(kFromCortex, guarded<sim_from_cortex>));
+    table.push_back(method_def(kSaveState, guarded<sim_save_state>));
+    table.push_back(method_def(kLoadState, guarded<sim_load_state>));
+}
+
+void add_cortex_state_methods(std::vector<PyMethodDef>& table) {
+    table.push_back(method_def(kCortexSaveState, guarded<cortex_save_state>));
 }
 
 }  // namespace vorn::py

@@ -196,10 +196,11 @@ std::expected<void, CortexError> write_state_file(const std::string& path, std::
 
 std::expected<std::string, CortexError> read_state_file(const std::string& path) {
     auto bytes = read_file(system_file_access(), path);
-    if (!bytes && bytes.error().is_missing())
-        return std::unexpected(CortexError::missing_file(path));
-    if (!bytes)
+    if (!bytes) {
+        if (bytes.error().is_missing())
+            return std::unexpected(CortexError::missing_file(path));
         return std::unexpected(CortexError(bytes.error()));
+    }
     return std::move(*bytes);
 }
 

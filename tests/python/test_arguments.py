@@ -1,11 +1,14 @@
 """Argument conventions shared by every method: structure errors, type
 conversion with the "argument '{}': {}" wrapper, overflow, ids."""
 
+import inspect
 import uuid
 
 import pytest
 
-from conftest import Floaty, Indexy, f32, fresh_id, raises_text
+from vorn_py import Sim, seeds
+
+from conftest import Floaty, Indexy, f32, fresh_id, new_cortex, raises_text
 
 
 @pytest.mark.parametrize(
@@ -149,3 +152,28 @@ def test_unparsable_uuid_names_the_argument(sim, call, name):
     prefix = f"{name} must be a UUID string: "
     assert message.startswith(prefix) and len(message) > len(prefix)
     assert sim.n_neurons == 0 and sim.n_synapses == 0
+
+
+def test_every_method_reports_call_shape_errors_alike(tmp_path):
+    # All methods with parameters bind their arguments the same way: a
+    # surplus positional argument or an unknown keyword is refused before
+    # anything runs, in the same words, naming the method.
+    owners = [Sim(), new_cortex(tmp_path / "x"), seeds]
+    checked = 0
+    for owner in owners:
+        for name in dir(owner):
+            fn = getattr(owner, name)
+            if name.startswith("_") or not inspect.isbuiltin(fn) or fn.__text_signature__ is None:
+                continue
+            params = inspect.signature(fn).parameters.values()
+            if not params:
+                continue
+            positional = sum(p.kind is p.POSITIONAL_OR_KEYWORD for p in params)
+            plural = "" if positional == 1 else "s"
+            assert raises_text(TypeError, fn, *[None] * (positional + 1)) == (
+                f"{fn.__name__}() takes at most {positional} positional argument{plural} "
+                f"({positional + 1} given)")
+            assert raises_text(TypeError, fn, no_such_parameter=1) == (
+                f"{fn.__name__}() got an unexpected keyword argument 'no_such_parameter'")
+            checked += 1
+    assert checked >= 45

@@ -280,3 +280,92 @@ def test_installed_stub_matches_the_module():
             stubbed[node.name] = "(" + ", ".join(params) + ")"
         assert stubbed == {q.split(".")[1]: sig.replace('"', "'") for q, (sig, _) in
                            SIGNATURES.items() if q.split(".")[0] == owner}, owner
+
+
+def _stub_tree():
+    with open(os.path.join(os.path.dirname(vorn_py.__file__), "vorn_py.pyi")) as f:
+        return ast.parse(f.read())
+
+
+def _stub_params(node, drop_first):
+    """The stub function's parameters as (name, kind, default) triples, the
+    default as a Python value (inspect.Parameter.empty when there is none)."""
+    args = node.args
+    positional = args.posonlyargs + args.args
+    defaults = [inspect.Parameter.empty] * (len(positional) - len(args.defaults)) + [
+        ast.literal_eval(d) for d in args.defaults]
+    params = [(a.arg, inspect.Parameter.POSITIONAL_OR_KEYWORD, d)
+              for a, d in zip(positional, defaults)]
+    params += [(a.arg, inspect.Parameter.KEYWORD_ONLY,
+                inspect.Parameter.empty if d is None else ast.literal_eval(d))
+               for a, d in zip(args.kwonlyargs, args.kw_defaults)]
+    assert args.vararg is None and args.kwarg is None, node.name
+    return params[1:] if drop_first else params
+
+
+def _real_params(fn, drop_self):
+    params = list(inspect.signature(fn).parameters.values())
+    if drop_self:
+        assert params[0].name == "self" and params[0].kind is inspect.Parameter.POSITIONAL_ONLY
+        params = params[1:]
+    return [(p.name, p.kind, p.default) for p in params]
+
+
+def test_stub_signatures_match_the_runtime_signatures():
+    # Independent of the SIGNATURES table above: what the interpreter reports
+    # for every public method and function against the stub, parameter by
+    # parameter (name, order, keyword-only or not, default value and type).
+    tree = _stub_tree()
+    classes = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
+    owners = {"Sim": Sim, "Cortex": Cortex, "seeds": seeds,
+              "SpikeMonitor": vorn_py.SpikeMonitor, "StateMonitor": vorn_py.StateMonitor}
+    checked = 0
+    for owner, real in owners.items():
+        stubbed = {}
+        for node in classes[owner].body:
+            if not isinstance(node, ast.FunctionDef) or node.name.startswith("_"):
+                continue
+            decorators = {ast.unparse(d) for d in node.decorator_list}
+            if decorators & {"property"} or any(d.endswith(".setter") for d in decorators):
+                continue
+            stubbed[node.name] = (node, decorators)
+        if real is seeds:
+            runtime = {n for n, v in vars(seeds).items()
+                       if not n.startswith("_") and inspect.isbuiltin(v) and v.__name__ == n}
+        else:
+            runtime = {n for n, v in vars(real).items() if not n.startswith("_") and callable(v)}
+        assert set(stubbed) == runtime, owner
+        for name, (node, decorators) in stubbed.items():
+            raw = vars(real)[name]
+            kind = ("static" if isinstance(raw, staticmethod) or real is seeds
+                    else "class" if type(raw).__name__ == "classmethod_descriptor"
+                    else "method")
+            expected = {"static": "staticmethod", "class": "classmethod", "method": None}[kind]
+            assert (expected in decorators) if expected else not decorators, (owner, name)
+            stub = _stub_params(node, drop_first=kind != "static")
+            # A class method is read through the class, which binds cls.
+            got = _real_params(getattr(real, name), drop_self=kind == "method")
+            assert len(stub) == len(got), (owner, name, stub, got)
+            for s, g in zip(stub, got):
+                assert s[:2] == g[:2], (owner, name, s, g)
+                assert s[2] == g[2] and type(s[2]) is type(g[2]), (owner, name, s, g)
+            checked += 1
+    assert checked >= 60
+
+
+def test_methods_beyond_the_first_surface_have_docstrings():
+    # The first surface's bare methods keep an empty docstring (pinned in
+    # SIGNATURES); every class and every other public method says what it does.
+    bare = {q for q, (_, doc) in SIGNATURES.items() if doc is None}
+    owners = {"Sim": Sim, "Cortex": Cortex, "Seed": seeds.Seed,
+              "SpikeMonitor": vorn_py.SpikeMonitor, "StateMonitor": vorn_py.StateMonitor}
+    for owner, cls in owners.items():
+        assert cls.__doc__ and cls.__doc__.strip(), owner
+        for name, value in vars(cls).items():
+            if name.startswith("_") or not callable(value) or f"{owner}.{name}" in bare:
+                continue
+            doc = getattr(cls, name).__doc__
+            assert doc and doc.strip(), f"{owner}.{name}"
+    for name in SEED_FUNCTIONS:
+        assert getattr(seeds, name).__doc__.strip(), name
+    assert seeds.__doc__.strip()
