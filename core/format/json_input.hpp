@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/format/io_error.hpp"
+#include "core/format/errors.hpp"
 
 namespace vorn {
 

@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "core/format/json_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/format/json_input.hpp"
 #include "core/format/json_lexer.hpp"
 #include "core/format/json_scalar.hpp"

@@ -3,7 +3,7 @@
 
 #include <expected>
 
-#include "core/format/cortex_error.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/util/uuid.hpp"
 
 namespace vorn {
