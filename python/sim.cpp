@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/engine/sim_engine.hpp"
+#include "core/store/id_source.hpp"
 #include "python/args.hpp"
 #include "python/attrs.hpp"
 #include "python/borrow.hpp"
@@ -79,9 +80,9 @@ PyObject* sim_add_neuron(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!parse_uuid(*node_text, "node_id", id))
             return nullptr;
     } else {
-        auto fresh = mint_id(sim->engine);
+        auto fresh = mint_id(&sim->engine);
         if (!fresh)
-            return nullptr;
+            return raise_error(fresh.error());
         id = *fresh;
     }
     sim->engine.add_neuron(id, LifConfig{});
@@ -118,9 +119,9 @@ PyObject* sim_add_edge(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!parse_uuid(*edge_text, "edge_id", edge_id))
             return nullptr;
     } else {
-        auto fresh = mint_id(sim->engine);
+        auto fresh = mint_id(&sim->engine);
         if (!fresh)
-            return nullptr;
+            return raise_error(fresh.error());
         edge_id = *fresh;
     }
     // A NaN weight would make the post neuron's potential NaN for good.

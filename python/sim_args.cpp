@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/engine/engine_error.hpp"
+#include "core/store/id_source.hpp"
 #include "python/args.hpp"
 #include "python/arrays.hpp"
 #include "python/convert.hpp"
@@ -74,9 +75,11 @@ bool id_or_fresh(SimEngine& engine, const std::optional<std::string_view>& text,
                  Uuid& out) {
     if (text)
         return parse_uuid(*text, name, out);
-    auto fresh = mint_id(engine);
-    if (!fresh)
+    auto fresh = mint_id(&engine);
+    if (!fresh) {
+        raise_error(fresh.error());
         return false;
+    }
     out = *fresh;
     return true;
 }
