@@ -47,7 +47,7 @@ struct NullSax {
     bool end_object() { return true; }
     bool start_array(std::size_t) { return true; }
     bool end_array() { return true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception&) {
         return false;
     }
 };

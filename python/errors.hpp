@@ -10,9 +10,9 @@
 #include <string_view>
 #include <type_traits>
 
-#include "core/format/cortex_error.hpp"
 #include "core/models/param_error.hpp"
 #include "core/seeds/seed_error.hpp"
+#include "core/store/cortex_error.hpp"
 
 namespace vorn::py {
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/engine/engine_error.hpp"
+#include "core/store/id_source.hpp"
 #include "python/args.hpp"
 #include "python/arrays.hpp"
 #include "python/convert.hpp"
@@ -73,9 +74,11 @@ bool config_to_json(PyObject* dict, JsonObject& out) {
 bool id_or_fresh(SimEngine& engine, const IdArg& id, Uuid& out) {
     if (id.present())
         return id.parse(out);
-    auto fresh = mint_id(engine);
-    if (!fresh)
+    auto fresh = mint_id(&engine);
+    if (!fresh) {
+        raise_error(fresh.error());
         return false;
+    }
     out = *fresh;
     return true;
 }

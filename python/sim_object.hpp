@@ -27,18 +27,6 @@ inline SimObject* as_sim(PyObject* self) {
     return reinterpret_cast<SimObject*>(self);
 }
 
-// A fresh version-4 id from the operating system's random source (rank 0's,
-// in a distributed run), or nullopt with RuntimeError set: a failing source
-// is a fault of the environment, raised the same way as by Cortex.
-inline std::optional<Uuid> mint_id(SimEngine& engine) {
-    auto fresh = engine.mint_ids(1);
-    if (!fresh) {
-        raise_random_source_error(fresh.error().message());
-        return std::nullopt;
-    }
-    return (*fresh)[0];
-}
-
 // Reads of a neuron or synapse that another rank of a distributed run
 // holds are refused: the text, else nullopt.
 inline std::optional<std::string> held_elsewhere_node(const SimEngine& e, const Uuid& id) {

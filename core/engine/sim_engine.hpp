@@ -17,7 +17,7 @@
 #include "core/engine/exchange.hpp"
 #include "core/engine/recording.hpp"
 #include "core/engine/synapse_config.hpp"
-#include "core/format/event_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/models/neuron_config.hpp"
 #include "core/models/param_error.hpp"
 #include "core/util/json_value.hpp"

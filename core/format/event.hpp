@@ -8,7 +8,7 @@
 #include <string_view>
 #include <variant>
 
-#include "core/format/event_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/util/uuid.hpp"
 
 namespace vorn {

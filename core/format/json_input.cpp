@@ -17,19 +17,19 @@ JsonInput::JsonInput(std::string_view bytes) : memory_(bytes) {}
 // and a small document should not pay for clearing the whole chunk.
 JsonInput::JsonInput(ByteSource& source, std::uint64_t cap)
     : source_(&source), buffer_(new char[kChunkBytes]), cap_(cap) {
-    chunk_ = lim_ = buffer_.get();
+    cur_ = chunk_ = lim_ = buffer_.get();
 }
 
-std::char_traits<char>::int_type JsonInput::next_chunk(Adapter& a) {
-    live_ = &a;
+bool JsonInput::next_chunk() {
+    if (reached_end_)
+        return false;
     if (!refill()) {
         reached_end_ = true;
-        a.cur = a.lim = lim_;
-        return std::char_traits<char>::eof();
+        cur_ = lim_;
+        return false;
     }
-    a.cur = chunk_;
-    a.lim = lim_;
-    return std::char_traits<char>::to_int_type(*a.cur++);
+    cur_ = chunk_;
+    return true;
 }
 
 bool JsonInput::refill() {
@@ -89,7 +89,7 @@ std::pair<std::uint64_t, std::uint64_t> JsonInput::position() const {
         return {1, 0};
     // The last consumed byte is just before cur; count the newlines before it.
     // (cur may be the chunk's start, so no pointer before it is formed.)
-    for (const char* p = chunk_; p + 1 < live_->cur; ++p) {
+    for (const char* p = chunk_; p + 1 < cur_; ++p) {
         if (*p == '\n') {
             ++line;
             start = chunk_offset_ + static_cast<std::uint64_t>(p - chunk_) + 1;

@@ -4,6 +4,7 @@
 // reading position for error messages and can stop after a byte cap so that
 // a growing file cannot be read without bound.
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -11,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/format/io_error.hpp"
+#include "core/format/errors.hpp"
 
 namespace vorn {
 
@@ -31,39 +32,19 @@ class JsonInput {
     // reading stops (as if at end of input) once more than cap have arrived.
     JsonInput(ByteSource& source, std::uint64_t cap);
 
-    // The parser's view of the input: one byte at a time, with the chunk
-    // bounds held by value so that the byte loop touches no other object.
-    struct Adapter {
-        using char_type = char;
-
-        JsonInput* in;
-        const char* cur = nullptr;
-        const char* lim = nullptr;
-
-        std::char_traits<char>::int_type get_character() {
-            if (cur != lim) [[likely]]
-                return std::char_traits<char>::to_int_type(*cur++);
-            return in->next_chunk(*this);
-        }
-    };
-
-    // The adapter to hand to the parser (at most once per input).
-    Adapter adapter() { return Adapter{this}; }
-
-    // Bytes handed to the parser so far.
+    // Bytes handed to the lexer so far.
     std::uint64_t consumed() const {
-        return live_ == nullptr ? 0
-                                : chunk_offset_ + static_cast<std::uint64_t>(live_->cur - chunk_);
+        return chunk_offset_ + static_cast<std::uint64_t>(cur_ - chunk_);
     }
-    // 1-based line and byte column of the last byte handed to the parser.
+    // 1-based line and byte column of the last byte handed to the lexer.
     std::pair<std::uint64_t, std::uint64_t> position() const;
 
-    // The parser was told that the input had ended: the bytes ran out, a
+    // The lexer was told that the input had ended: the bytes ran out, a
     // read failed or the cap was passed. False while it still had bytes.
     bool reached_end() const { return reached_end_; }
-    // The last byte handed to the parser was a NUL, which the JSON library
+    // The last byte handed to the lexer was a NUL, which the lexer
     // takes for the end of input. Only meaningful while !reached_end().
-    bool stopped_at_nul() const { return live_ != nullptr && live_->cur[-1] == '\0'; }
+    bool stopped_at_nul() const { return consumed() != 0 && cur_[-1] == '\0'; }
 
     // More than cap bytes arrived from the source.
     bool over_cap() const { return over_cap_; }
@@ -72,15 +53,18 @@ class JsonInput {
     const std::optional<IoError>& io_error() const { return io_error_; }
 
   private:
-    // Moves the adapter to the next chunk and returns its first byte, or
-    // end of input. The adapter lives inside the parser: its address is
-    // recorded here so that positions can be reported while parsing.
-    std::char_traits<char>::int_type next_chunk(Adapter& a);
+    // The lexer reads bytes straight from cur_/lim_ and calls next_chunk()
+    // when they run out.
+    friend class JsonLexer;
+
+    // Makes the next chunk current and returns true, or records the end of
+    // input (the bytes ran out, a read failed or the cap was passed).
+    bool next_chunk();
     // Loads the next chunk into chunk_/lim_; false at end of input, after a
     // read error or past the cap.
     bool refill();
 
-    Adapter* live_ = nullptr;
+    const char* cur_ = nullptr;       // the next byte for the lexer
     const char* chunk_ = nullptr;     // start of the current chunk
     const char* lim_ = nullptr;       // end of the current chunk
     std::uint64_t chunk_offset_ = 0;  // offset of chunk_ in the document

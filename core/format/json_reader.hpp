@@ -4,7 +4,7 @@
 #include <expected>
 #include <string_view>
 
-#include "core/format/json_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/format/json_input.hpp"
 #include "core/util/json_value.hpp"
 

@@ -1,8 +1,9 @@
 #pragma once
 // JsonSax: the strict streaming JSON reader under every document parser.
-// The JSON library checks the grammar (RFC 8259, UTF-8, nothing after the
-// value); this layer adds a nesting limit, skips ignored values, assembles
-// opaque values, and hands record events to Derived, which must provide
+// JsonLexer checks the tokens (RFC 8259, UTF-8); this layer checks the
+// grammar (nothing after the value), adds a nesting limit, skips ignored
+// values, assembles opaque values, and hands record events to Derived, which
+// must provide
 //   bool on_begin(bool is_object);  // a container starts
 //   bool on_end(bool is_object);    // a record container ends
 //   bool on_key(std::string_view);  // a record member name
@@ -10,104 +11,35 @@
 //   bool on_opaque(JsonValue&&);    // an opaque value started by begin_opaque() is complete
 // Handlers return false after calling fail(), which stops the parse.
 
+#include <array>
 #include <cmath>
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
-#include "core/format/json_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/format/json_input.hpp"
+#include "core/format/json_lexer.hpp"
 #include "core/format/json_scalar.hpp"
 #include "core/format/json_value_builder.hpp"
+#include "core/format/utf8.hpp"
 
 namespace vorn {
-
-// The library's parse-error text without its "[json.exception...]" prefix
-// and position, made printable.
-std::string library_error_text(const std::string& what);
 
 template <typename Derived>
 class JsonSax {
   public:
-    explicit JsonSax(JsonInput& in) : in_(in) {}
+    explicit JsonSax(JsonInput& in) : in_(in), lex_(in) {}
 
     // Parses the whole input. Returns the first error, or nothing.
     std::optional<JsonError> run() {
-        // The library's parser is used directly (rather than through
-        // json::sax_parse) so that it can read from JsonInput's adapter.
-        nlohmann::detail::parser<nlohmann::json, JsonInput::Adapter> parser(in_.adapter());
-        bool ok = parser.sax_parse(static_cast<Derived*>(this), true);
-        // The library ends its input at a NUL byte outside a string, so a
-        // parse that succeeded without reaching the real end stopped at one.
+        bool ok = parse();
+        // A NUL byte outside a string reads as the end of input, so a parse
+        // that succeeded without reaching the real end stopped at one.
         if (ok && !in_.reached_end())
             fail("unexpected NUL byte after the value");
         if (!ok && !error_)
             fail("invalid JSON");
         return error_;
-    }
-
-    // Library callbacks.
-    bool null() { return scalar(JsonScalar{}); }
-    bool boolean(bool v) {
-        JsonScalar s;
-        s.type = JsonScalar::Type::Bool;
-        s.b = v;
-        return scalar(s);
-    }
-    bool number_integer(std::int64_t v) {
-        JsonScalar s;
-        if (v < 0) {
-            s.type = JsonScalar::Type::Int;
-            s.i = v;
-        } else {
-            s.type = JsonScalar::Type::UInt;
-            s.u = static_cast<std::uint64_t>(v);
-        }
-        return scalar(s);
-    }
-    bool number_unsigned(std::uint64_t v) {
-        JsonScalar s;
-        s.type = JsonScalar::Type::UInt;
-        s.u = v;
-        return scalar(s);
-    }
-    bool number_float(double v, const std::string& raw) {
-        if (!std::isfinite(v))
-            return fail("number out of range: " + raw);
-        JsonScalar s;
-        s.type = JsonScalar::Type::Double;
-        s.d = v;
-        s.text = raw;
-        return scalar(s);
-    }
-    bool string(std::string& v) {
-        JsonScalar s;
-        s.type = JsonScalar::Type::String;
-        s.text = v;
-        return scalar(s);
-    }
-    bool binary(nlohmann::json::binary_t&) { return fail("unexpected binary value"); }
-    bool start_object(std::size_t) { return begin(true); }
-    bool end_object() { return end(true); }
-    bool start_array(std::size_t) { return begin(false); }
-    bool end_array() { return end(false); }
-    bool key(std::string& k) {
-        if (skip_depth_ != 0)
-            return true;
-        if (builder_.active()) {
-            builder_.key(k);
-            return true;
-        }
-        return self().on_key(k);
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
-        std::string text = library_error_text(ex.what());
-        // "unexpected end of input" at a NUL byte: say what was really found.
-        if (!in_.reached_end() && in_.stopped_at_nul() &&
-            text.find("unexpected end of input") != std::string::npos)
-            return fail("unexpected NUL byte");
-        return fail(std::move(text));
     }
 
   protected:
@@ -131,7 +63,162 @@ class JsonSax {
     }
 
   private:
+    using Token = JsonLexer::Token;
+
     Derived& self() { return static_cast<Derived&>(*this); }
+
+    // One value, then only whitespace. Containers are walked with an explicit
+    // stack of open kinds (the nesting limit bounds it).
+    bool parse() {
+        Token t = lex_.scan();
+        std::size_t open = 0;
+        for (;;) {
+            // A value starts at t.
+            switch (t) {
+                case Token::BeginObject:
+                    if (!begin(true))
+                        return false;
+                    t = lex_.scan();
+                    if (t != Token::EndObject) {
+                        if (!member_key(t))
+                            return false;
+                        is_array_[open++] = false;
+                        t = lex_.scan();
+                        continue;
+                    }
+                    if (!end(true))
+                        return false;
+                    break;
+                case Token::BeginArray:
+                    if (!begin(false))
+                        return false;
+                    t = lex_.scan();
+                    if (t != Token::EndArray) {
+                        is_array_[open++] = true;
+                        continue;
+                    }
+                    if (!end(false))
+                        return false;
+                    break;
+                case Token::Null:
+                    if (!scalar(JsonScalar{}))
+                        return false;
+                    break;
+                case Token::True:
+                case Token::False: {
+                    JsonScalar s;
+                    s.type = JsonScalar::Type::Bool;
+                    s.b = t == Token::True;
+                    if (!scalar(s))
+                        return false;
+                    break;
+                }
+                case Token::Unsigned: {
+                    JsonScalar s;
+                    s.type = JsonScalar::Type::UInt;
+                    s.u = lex_.unsigned_value();
+                    if (!scalar(s))
+                        return false;
+                    break;
+                }
+                case Token::Integer: {
+                    // "-0" is a plain zero.
+                    JsonScalar s;
+                    const std::int64_t v = lex_.integer_value();
+                    if (v < 0) {
+                        s.type = JsonScalar::Type::Int;
+                        s.i = v;
+                    } else {
+                        s.type = JsonScalar::Type::UInt;
+                        s.u = static_cast<std::uint64_t>(v);
+                    }
+                    if (!scalar(s))
+                        return false;
+                    break;
+                }
+                case Token::Float: {
+                    if (!std::isfinite(lex_.float_value()))
+                        return fail(lex_.overflow_text());
+                    JsonScalar s;
+                    s.type = JsonScalar::Type::Double;
+                    s.d = lex_.float_value();
+                    s.text = lex_.number_text();
+                    if (!scalar(s))
+                        return false;
+                    break;
+                }
+                case Token::String: {
+                    JsonScalar s;
+                    s.type = JsonScalar::Type::String;
+                    s.text = lex_.string();
+                    if (!scalar(s))
+                        return false;
+                    break;
+                }
+                case Token::ParseError:
+                    return syntax_error(t, Token::Uninitialized, "value");
+                default:
+                    return syntax_error(t, Token::LiteralOrValue, "value");
+            }
+            // A value is complete: close the containers it completes.
+            for (;;) {
+                if (open == 0) {
+                    t = lex_.scan();
+                    if (t != Token::EndOfInput)
+                        return syntax_error(t, Token::EndOfInput, "value");
+                    return true;
+                }
+                const bool array = is_array_[open - 1];
+                t = lex_.scan();
+                if (t == Token::ValueSeparator) {
+                    t = lex_.scan();
+                    if (!array) {
+                        if (!member_key(t))
+                            return false;
+                        t = lex_.scan();
+                    }
+                    break;
+                }
+                if (t != (array ? Token::EndArray : Token::EndObject))
+                    return syntax_error(t, array ? Token::EndArray : Token::EndObject,
+                                        array ? "array" : "object");
+                if (!end(!array))
+                    return false;
+                --open;
+            }
+        }
+    }
+
+    // At t: a member name and its ':'.
+    bool member_key(Token t) {
+        if (t != Token::String)
+            return syntax_error(t, Token::String, "object key");
+        if (!key(lex_.string()))
+            return false;
+        t = lex_.scan();
+        if (t != Token::NameSeparator)
+            return syntax_error(t, Token::NameSeparator, "object separator");
+        return true;
+    }
+
+    bool syntax_error(Token last, Token expected, std::string_view context) {
+        std::string text = utf8_lossy(lex_.syntax_error(last, expected, context));
+        // "unexpected end of input" at a NUL byte: say what was really found.
+        if (!in_.reached_end() && in_.stopped_at_nul() &&
+            text.find("unexpected end of input") != std::string::npos)
+            return fail("unexpected NUL byte");
+        return fail(std::move(text));
+    }
+
+    bool key(std::string_view k) {
+        if (skip_depth_ != 0)
+            return true;
+        if (builder_.active()) {
+            builder_.key(k);
+            return true;
+        }
+        return self().on_key(k);
+    }
 
     bool scalar(const JsonScalar& s) {
         if (skip_depth_ != 0)
@@ -170,10 +257,13 @@ class JsonSax {
     bool duplicate() { return fail("duplicate field `" + builder_.duplicate_key() + "`"); }
 
     JsonInput& in_;
+    JsonLexer lex_;
     std::optional<JsonError> error_;
     JsonValueBuilder builder_;
     std::size_t depth_ = 0;
     std::size_t skip_depth_ = 0;
+    // Kinds of the open containers (true: array); begin() refuses more.
+    std::array<bool, kMaxJsonDepth> is_array_{};
 };
 
 }  // namespace vorn

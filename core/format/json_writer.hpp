@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/format/json_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
 

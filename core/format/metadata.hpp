@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/format/errors.hpp"
 #include "core/format/json_input.hpp"
-#include "core/format/metadata_error.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/format/event_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
 

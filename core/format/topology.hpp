@@ -9,10 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/format/json_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/format/json_input.hpp"
 #include "core/format/kind_spec.hpp"
-#include "core/format/topology_error.hpp"
 #include "core/util/json_value.hpp"
 #include "core/util/uuid.hpp"
 

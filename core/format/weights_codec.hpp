@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "core/format/weights_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/format/weights_layout.hpp"
 
 namespace vorn {

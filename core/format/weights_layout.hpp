@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/format/weights_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/util/uuid.hpp"
 
 namespace vorn {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/format/cortex_error.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/store/file_access.hpp"
 
 namespace vorn {

@@ -8,8 +8,8 @@
 #include <variant>
 
 #include "core/engine/sim_engine.hpp"
-#include "core/format/cortex_error.hpp"
 #include "core/store/cortex.hpp"
+#include "core/store/cortex_error.hpp"
 
 namespace vorn {
 

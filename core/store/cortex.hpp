@@ -22,12 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "core/format/cortex_error.hpp"
 #include "core/format/event.hpp"
 #include "core/format/metadata.hpp"
 #include "core/format/topology.hpp"
 #include "core/format/weights_layout.hpp"
 #include "core/seeds/seed.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/store/document_version.hpp"
 #include "core/store/file_access.hpp"
 #include "core/store/folder_lock.hpp"

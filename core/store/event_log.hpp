@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/format/cortex_error.hpp"
 #include "core/format/event.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/store/file_access.hpp"
 
 namespace vorn {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/format/io_error.hpp"
+#include "core/format/errors.hpp"
 #include "core/format/json_input.hpp"
 #include "core/store/file_access.hpp"
 

@@ -11,7 +11,7 @@
 #include <expected>
 #include <string>
 
-#include "core/format/cortex_error.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/store/file_access.hpp"
 
 namespace vorn {

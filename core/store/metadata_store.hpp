@@ -4,8 +4,8 @@
 #include <expected>
 #include <string>
 
-#include "core/format/cortex_error.hpp"
 #include "core/format/metadata.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/store/document_version.hpp"
 #include "core/store/file_access.hpp"
 

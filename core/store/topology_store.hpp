@@ -5,14 +5,17 @@
 #include <expected>
 #include <string>
 
-#include "core/format/cortex_error.hpp"
 #include "core/format/topology.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/store/document_version.hpp"
 #include "core/store/file_access.hpp"
 
 namespace vorn {
 
-// The size limit in bytes: CORTEX_MAX_TOPOLOGY_BYTES when it is an optional
+// The environment variable that overrides the topology size limit.
+inline constexpr const char* kMaxTopologyBytesEnv = "CORTEX_MAX_TOPOLOGY_BYTES";
+
+// The size limit in bytes: the variable's value when it is an optional
 // '+' followed by decimal digits that fit 64 bits (0 included), else the
 // default of 256 MiB. Read at every call.
 std::uint64_t max_topology_bytes();

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/format/cortex_error.hpp"
 #include "core/format/weights_layout.hpp"
+#include "core/store/cortex_error.hpp"
 #include "core/store/file_access.hpp"
 
 namespace vorn {

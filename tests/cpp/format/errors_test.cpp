@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/format/cortex_error.hpp"
+#include "core/store/cortex_error.hpp"
 
 namespace vorn {
 namespace {

@@ -6,11 +6,7 @@
 #include <string>
 #include <variant>
 
-#include "core/format/event_error.hpp"
-#include "core/format/io_error.hpp"
-#include "core/format/metadata_error.hpp"
-#include "core/format/topology_error.hpp"
-#include "core/format/weights_error.hpp"
+#include "core/format/errors.hpp"
 
 namespace vorn {
 
@@ -118,8 +114,5 @@ class CortexError {
                  StaleHandleError>
         v_;
 };
-
-// The environment variable that overrides the topology size limit.
-inline constexpr const char* kMaxTopologyBytesEnv = "CORTEX_MAX_TOPOLOGY_BYTES";
 
 }  // namespace vorn

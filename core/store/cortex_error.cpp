@@ -1,6 +1,7 @@
-#include "core/format/cortex_error.hpp"
+#include "core/store/cortex_error.hpp"
 
 #include "core/format/utf8.hpp"
+#include "core/store/topology_store.hpp"
 
 namespace vorn {
 
