@@ -195,15 +195,12 @@ std::expected<void, CortexError> write_state_file(const std::string& path, std::
 }
 
 std::expected<std::string, CortexError> read_state_file(const std::string& path) {
-    FileAccess& fs = system_file_access();
-    auto status = file_status(fs, path);
-    if (!status)
-        return std::unexpected(CortexError(status.error()));
-    if (*status == FileStatus::Missing)
-        return std::unexpected(CortexError::missing_file(path));
-    auto bytes = read_file(fs, path);
-    if (!bytes)
+    auto bytes = read_file(system_file_access(), path);
+    if (!bytes) {
+        if (bytes.error().is_missing())
+            return std::unexpected(CortexError::missing_file(path));
         return std::unexpected(CortexError(bytes.error()));
+    }
     return std::move(*bytes);
 }
 
