@@ -6,6 +6,7 @@
 
 #include "python/arrays.hpp"
 #include "python/attrs.hpp"
+#include "python/errors.hpp"
 
 namespace vorn::py {
 namespace {
