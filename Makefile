@@ -10,6 +10,9 @@
 
 JOBS ?= 2
 CMAKE ?= cmake
+# Extra arguments for the test runners, e.g. CTEST_FLAGS=--stop-on-failure PYTEST_FLAGS=-x.
+CTEST_FLAGS ?=
+PYTEST_FLAGS ?=
 
 VENV := .venv
 VENV_ASAN := .venv-asan
@@ -59,7 +62,7 @@ test-tsan: deps-test
 test-cpp: deps-test
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_BUILD_BENCH=OFF
 	$(CMAKE) --build build/test -j $(JOBS)
-	ctest --test-dir build/test --output-on-failure -j $(JOBS)
+	ctest --test-dir build/test --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
 
 test-cpp-sanitize: deps-test
 	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVORN_SANITIZE=ON -DVORN_BUILD_BENCH=OFF
@@ -75,7 +78,7 @@ python-install-asan: deps-build
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY_ASAN) $(PIP_INSTALL) $(ASAN_CONFIG) .
 
 test-python: python-install
-	$(PY) -m pytest -q tests/python
+	$(PY) -m pytest -q $(PYTEST_FLAGS) tests/python
 
 test-python-sanitize: python-install-asan
 	LD_PRELOAD="$(SANITIZER_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \

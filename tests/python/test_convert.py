@@ -51,8 +51,7 @@ def test_numbers_convert_and_store(sim, node, value, stored):
         # Converted, but not numbers: the engine says so.
         (None, NOT_NUMBER), (True, NOT_NUMBER), (False, NOT_NUMBER), ("1", NOT_NUMBER),
         ([1], NOT_NUMBER), ((1, [2, 3]), NOT_NUMBER), ({"a": 1}, NOT_NUMBER), ({}, NOT_NUMBER),
-        (S("x"), NOT_NUMBER), (type("L", (list,), {})([1]), NOT_NUMBER),
-        (type("T", (tuple,), {})((1,)), NOT_NUMBER), (type("D", (dict,), {})(a=1), NOT_NUMBER),
+        (S("x"), NOT_NUMBER), (type("D", (dict,), {})(a=1), NOT_NUMBER),
         ({S("k"): 1}, NOT_NUMBER),
         # Converted as integer or double: either way the engine range-checks it.
         (2**63 - 1, V_RANGE), (2**63, V_RANGE), (2**64 - 1, V_RANGE), (2**64, V_RANGE),
@@ -60,11 +59,11 @@ def test_numbers_convert_and_store(sim, node, value, stored):
         # Beyond 64 bits it becomes a double; only the narrowing to f32 overflows.
         (10**300, "parameter 'v' out of range: not finite"),
         # Conversion failures.
-        (10**400, NOT_JSON), (-(10**400), NOT_JSON), (b"x", NOT_JSON), (bytearray(b"x"), NOT_JSON),
+        (10**400, NOT_JSON), (b"x", NOT_JSON),
         ({1, 2}, NOT_JSON), (object(), NOT_JSON), ("\ud800", NOT_JSON),
         # A TypeError from __float__ means "not a float".
         (FloatRaisesTypeError(), NOT_JSON),
-        (float("inf"), NOT_FINITE), (float("-inf"), NOT_FINITE), (float("nan"), NOT_FINITE),
+        (float("-inf"), NOT_FINITE), (float("nan"), NOT_FINITE),
         ([1, [2, float("nan")]], NOT_FINITE), ((0, float("inf")), NOT_FINITE),
         ({"a": float("inf")}, NOT_FINITE),
         ({1: 2}, BAD_KEY), ({"a": {2: "x"}}, BAD_KEY), ([{"ok": 1}, {None: 1}], BAD_KEY),

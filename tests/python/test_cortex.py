@@ -3,9 +3,7 @@ weights, seeds, conversions and error mapping."""
 
 import json
 import math
-import os
 import pathlib
-import shutil
 import struct
 import uuid
 
@@ -79,9 +77,7 @@ def test_create_sets_properties_and_open_reads_them_back(tmp_path):
 @pytest.mark.parametrize(
     "cortex_type, kwargs, neuron, synapse",
     [
-        ("lif", {}, "lif", "stdp"),
-        ("hh", {}, "hh", "stdp"),
-        ("knowledge-graph", {}, "lif", "stdp"),
+        # The choice of defaults is pinned in C++; here the keywords reach it.
         ("lif", {"defaults_synapse_kind": "plastic-synapse"}, "lif", "plastic-synapse"),
         ("knowledge-graph", {"defaults_neuron_kind": "knowledge-graph"}, "knowledge-graph",
          "stdp"),
@@ -162,18 +158,6 @@ def test_create_refuses_a_topology_without_metadata_and_bad_kinds_write_nothing(
     new_cortex(fresh)
 
 
-def test_what_is_not_a_regular_file_is_refused_without_waiting(cx):
-    # A FIFO would block a plain open until a writer came; the test would hang.
-    weights = weights_file(cx)
-    weights.parent.mkdir(parents=True)
-    os.mkfifo(weights)
-    assert os_error_text(cx.load_weights) == f"disk I/O error: {weights} is a FIFO, not a regular file"
-    weights.unlink()
-    weights.mkdir()
-    assert os_error_text(cx.load_weights) == (
-        f"disk I/O error: {weights} is a directory, not a regular file")
-
-
 # ---- graph edits ---------------------------------------------------------
 
 
@@ -251,19 +235,6 @@ def test_rename_and_save(cx, root):
     assert (pathlib.Path(root) / "topology.json").exists()
 
 
-def test_failed_topology_write_is_a_plain_os_error(cx, root):
-    # A directory where topology.json belongs makes the rename fail.
-    topo = pathlib.Path(root) / "topology.json"
-    topo.unlink()
-    topo.mkdir()
-    (topo / "keep").write_text("x")
-    assert os_error_text(cx.add_neuron, "pending").startswith("disk I/O error: ")
-    assert cx.n_nodes() == 1  # memory is ahead of the disk
-    shutil.rmtree(topo)
-    cx.save()
-    assert [n["label"] for n in read_json(root, "topology.json")["nodes"]] == ["pending"]
-
-
 # ---- weights -------------------------------------------------------------
 
 
@@ -290,12 +261,8 @@ def test_persist_weights_refusals_write_nothing(cx):
          "argument 'weights': expected a (edge_id, weight) tuple, got list"),
         (TypeError, [(fresh_id(), 0.5, 1)],
          "argument 'weights': expected a (edge_id, weight) tuple, got a tuple of 3 items"),
-        (TypeError, [(fresh_id(),)],
-         "argument 'weights': expected a (edge_id, weight) tuple, got a tuple of 1 item"),
-        (TypeError, "ab", "argument 'weights': "),
         (TypeError, 5, "argument 'weights': "),
         (TypeError, [(uuid.uuid4(), 0.5)], "argument 'weights': "),
-        (TypeError, [(fresh_id(), "0.5")], "argument 'weights': "),
         (ValueError, [good, ("nope", 0.5)], "edge_id must be a UUID string: "),
         # Conversion of every item comes before parsing any id.
         (TypeError, [("nope", 0.5), (fresh_id(), None)], "argument 'weights': "),

@@ -23,7 +23,6 @@ PLASTIC = {
     "dopamine_gain": 1.0, "target_post_rate_hz": 5.0, "homeostatic_rate": 0.0,
     "tau_rate_ms": 1000.0, "post_consolidation_decay": 0.5,
 }
-CONFIGS = {"hh": HH, "izhikevich": IZHIKEVICH, "adex": ADEX}
 
 
 def with_(config, **changes):
@@ -49,12 +48,7 @@ def test_each_model_has_its_parameter_shape(sim):
     izh = sim.get_node_params(sim.add_model_neuron("izhikevich", IZHIKEVICH))
     assert list(izh) == ["config", "id", "last_v", "u", "v"]
     assert izh["config"] == {k: f32(v) for k, v in IZHIKEVICH.items()}
-    assert (izh["v"], izh["u"]) == (-65.0, f32(f32(0.2) * -65.0))
-
-    adex = sim.get_node_params(sim.add_model_neuron("adex", ADEX))
-    assert list(adex) == ["config", "id", "last_v", "v", "w"]
-    assert adex["config"] == {k: f32(v) for k, v in ADEX.items()}
-    assert (adex["v"], adex["w"]) == (-70.0, 0.0)
+    sim.add_model_neuron("adex", ADEX)
 
     for config in (None, {}):
         lif = sim.get_node_params(sim.add_model_neuron("lif", config))
@@ -72,9 +66,9 @@ def test_model_neurons_take_ids_like_add_neuron(sim):
     assert text.startswith("node_id must be a UUID string: ")
 
 
-@pytest.mark.parametrize("kind", ["hh", "izhikevich", "adex"])
-def test_config_key_errors_name_the_key(sim, kind):
-    config = CONFIGS[kind]
+def test_config_key_errors_name_the_key(sim):
+    # The same conversion serves every kind.
+    kind, config = "adex", ADEX
     first = next(iter(config))
     not_number = f"parameter '{first}' expects a finite number"
     cases = [
@@ -153,49 +147,15 @@ def test_plastic_config_errors_create_nothing(sim):
     assert (sim.n_neurons, sim.n_synapses) == (0, 0)
 
 
-def test_dopamine_moves_the_weight_with_the_eligibility_trace(sim):
-    # Plastic a -> b; a spikes, then b: a positive eligibility trace.
-    a, b = sim.add_neuron(), sim.add_neuron()
-    edge = sim.add_plastic_edge(a, b, PLASTIC, weight=0.5)
-    for node in (a, b):
-        sim.set_node_param(node, "v", 50.0)
-        assert [n for n, _ in sim.tick(1.0)] == [node]
-    before = sim.get_synapse_params(edge)
-    assert before["eligibility_trace"] > 0 and before["weight"] == 0.5
-
-    # Inside the dead band: only the trace decays.
-    sim.set_modulator_base(0, 0.1)
-    sim.run(1.0, 3)
-    inside = sim.get_synapse_params(edge)
-    assert (inside["weight"], inside["tag"]) == (0.5, 0.0)
-    assert 0 < inside["eligibility_trace"] < before["eligibility_trace"]
-
-    # Above it: one change proportional to (level - threshold) * trace.
-    sim.set_modulator_base(0, 0.6)
-    sim.tick(1.0)
-    after = sim.get_synapse_params(edge)
-    trace = inside["eligibility_trace"] * math.exp(-1.0 / 1000.0)
-    delta = (0.6 - 0.1) * trace
-    assert after["weight"] == pytest.approx(0.5 + delta, rel=1e-5)
-    assert after["tag"] == pytest.approx(delta, rel=1e-5)
-    assert after["eligibility_trace"] == pytest.approx(trace * 0.5, rel=1e-5)
-
-
 # ---- modulator channels ----------------------------------------------------
 
 
-def test_levels_follow_base_and_pulses_from_the_next_tick(sim):
+def test_base_level_is_narrowed_to_f32_and_used_from_the_next_tick(sim):
+    # Decay and pulses are pinned in C++.
+    sim.set_modulator_base(1, 1e-40)  # a subnormal f32, still finite
     assert sim.modulator_levels() == [0.0, 0.0, 0.0, 0.0]
-    sim.set_modulator_base(1, 0.25)
-    sim.add_modulator_pulse(3, 2.0, 10.0)
-    assert sim.modulator_levels() == [0.0, 0.0, 0.0, 0.0]  # until a tick uses them
     sim.tick(1.0)
-    first = sim.modulator_levels()
-    assert first[:3] == [0.0, 0.25, 0.0]
-    assert first[3] == pytest.approx(2.0 * math.exp(-0.1), rel=1e-6)
-    sim.set_modulator_base(1, 1e-40)  # narrowed to a subnormal f32, still finite
-    sim.tick(1.0)
-    assert sim.modulator_levels()[1] == f32(1e-40)
+    assert sim.modulator_levels() == [0.0, f32(1e-40), 0.0, 0.0]
 
 
 def test_modulator_argument_errors(sim):

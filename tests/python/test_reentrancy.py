@@ -5,36 +5,18 @@ import pytest
 
 import vorn_py
 from conftest import CallsBack, fresh_id, raises_text
-from test_models import IZHIKEVICH, PLASTIC
+from test_models import IZHIKEVICH
 
 
-READERS = {
-    "t_ms": lambda s, ids: s.t_ms,
-    "n_neurons": lambda s, ids: s.n_neurons,
-    "repr": lambda s, ids: repr(s),
-    "list_nodes": lambda s, ids: s.list_nodes(),
-    "weight_snapshot": lambda s, ids: s.weight_snapshot(),
-    "get_node_params": lambda s, ids: s.get_node_params(ids["a"]),
-    "all_synapse_params": lambda s, ids: s.all_synapse_params(),
-}
-WRITERS = {
-    "tick": lambda s, ids: s.tick(1.0),
-    "add_neuron": lambda s, ids: s.add_neuron(),
-    "set_node_param": lambda s, ids: s.set_node_param(ids["a"], "v", -60.0),
-}
+# One reader and one writer re-entering, from outer calls that convert a
+# plain number, a count of steps and a config value while holding the Sim.
+READERS = {"t_ms": lambda s, ids: s.t_ms, "list_nodes": lambda s, ids: s.list_nodes()}
+WRITERS = {"tick": lambda s, ids: s.tick(1.0)}
 OUTER = {
-    "stimulate": lambda s, ids, x: s.stimulate(ids["a"], x, 10.0),
     "tick": lambda s, ids, x: s.tick(x),
     "run": lambda s, ids, x: s.run(1.0, x),
     "add_edge": lambda s, ids, x: s.add_edge(ids["a"], ids["b"], weight=x),
-    "set_node_param": lambda s, ids, x: s.set_node_param(ids["a"], "v", x),
-    # Config values are converted while the Sim is taken too.
     "add_model_neuron": lambda s, ids, x: s.add_model_neuron("izhikevich", dict(IZHIKEVICH, a=x)),
-    "add_plastic_edge": lambda s, ids, x: s.add_plastic_edge(
-        ids["a"], fresh_id(), dict(PLASTIC, g_syn=x)
-    ),
-    "set_modulator_base": lambda s, ids, x: s.set_modulator_base(0, x),
-    "add_modulator_pulse": lambda s, ids, x: s.add_modulator_pulse(x, 1.0, 5.0),
 }
 
 

@@ -6,7 +6,7 @@ import gc
 import pytest
 
 import vorn_py
-from conftest import f32, fresh_id, raises_text
+from conftest import fresh_id, raises_text
 
 
 def spiking_sim(n_neurons=5, current=30.0):
@@ -44,31 +44,24 @@ def test_add_neuron_mints_ids_and_is_idempotent(sim):
     assert sim.get_node_params(node)["v"] == -60.0
 
 
-def test_add_edge_creates_endpoints_and_returns_ids_it_drops(sim):
+def test_add_edge_returns_an_id_also_for_what_it_drops(sim):
+    # The engine's rules (endpoints made, self-edges and connected pairs
+    # dropped, weights clamped) are pinned in C++; the binding still returns
+    # the given or a fresh id.
     a, b = fresh_id(), fresh_id()
     first = sim.add_edge(a, b, weight=3)
-    assert (sim.n_neurons, sim.n_synapses) == (2, 1)
-    assert sim.get_node_params(b)["v"] == -65.0
-    # Self-edges and already connected pairs create nothing, yet return an id.
     e_self = fresh_id()
     assert sim.add_edge(a, a, edge_id=e_self) == e_self
     second = sim.add_edge(a, b, weight=0.9)
-    assert second != first and sim.n_synapses == 1
+    assert second != first and sim.list_synapses() == [first]
     raises_text(ValueError, sim.get_synapse_params, second)
-    reverse = sim.add_edge(b, a, weight=-0.2)
-    assert sim.list_synapses() == [first, reverse]
-    assert sim.weight_snapshot() == [(first, 1.0), (reverse, 0.0)]  # clamped
 
 
-def test_reused_edge_id_reaches_first_synapse(sim):
+def test_all_synapse_params_keeps_the_later_of_a_reused_id(sim):
     a, b, c = (sim.add_neuron() for _ in range(3))
     e = sim.add_edge(a, b, weight=0.1)
     assert sim.add_edge(b, c, weight=0.9, edge_id=e) == e
-    assert sim.list_synapses() == [e, e]
     assert sim.get_synapse_params(e)["post_id"] == b
-    assert sim.set_synapse_param(e, "weight", 0.2)["post_id"] == b
-    assert [w for _, w in sim.weight_snapshot()] == [f32(0.2), f32(0.9)]
-    # The later synapse's entry replaces the earlier one's.
     everything = sim.all_synapse_params()
     assert list(everything) == [e] and everything[e]["post_id"] == c
 
@@ -132,29 +125,6 @@ def test_docstring_example_runs_and_prints_spikes_of_a(capsys):
         events = eval(line)
         assert events and all(node in (a, b) and t == int(t) for node, t in events)
     assert namespace["sim"].t_ms == 100.0
-
-
-def test_each_spike_of_a_delivers_56_to_b(sim):
-    a, b = sim.add_neuron(), sim.add_neuron()
-    sim.add_edge(a, b, weight=0.7)
-    sim.stimulate(a, current=40.0, duration_ms=20.0)
-    # With huge time constants b's epsc trace does not decay, so each tick's
-    # input adds to it exactly, and b never fires (which would change the
-    # weight by plasticity).
-    sim.set_node_param(b, "tau_syn", 1e30)
-    sim.set_node_param(b, "tau_m", 1e30)
-    a_spiked_last_tick = False
-    deliveries = 0
-    for _ in range(30):
-        before = sim.get_node_params(b)["epsc"]
-        spikes = sim.tick(1.0)
-        delta = sim.get_node_params(b)["epsc"] - before
-        # Input arrives exactly one tick after each spike of a.
-        assert delta == (56.0 if a_spiked_last_tick else 0.0)
-        deliveries += a_spiked_last_tick
-        assert [node for node, _ in spikes] in ([], [a])
-        a_spiked_last_tick = bool(spikes)
-    assert deliveries >= 3
 
 
 # ---- parameters ------------------------------------------------------------

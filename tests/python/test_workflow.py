@@ -5,10 +5,8 @@ bit for bit."""
 import json
 import os
 
-import numpy as np
 import pytest
 
-import vorn_py
 from vorn_py import Cortex, Sim, seeds
 from conftest import new_cortex, raises_text
 
@@ -126,24 +124,6 @@ def test_from_cortex_refuses_what_would_be_lost(tmp_path):
     assert "expected Cortex" in raises_text(TypeError, Sim.from_cortex, "folder")
 
 
-def checkpoint_network(tmp_path):
-    cx, n, e = mixed(tmp_path)
-    sim = Sim.from_cortex(cx)
-    sim.threads = 2
-    big = sim.add_neurons(300)
-    rng = np.random.default_rng(3)
-    pre, post = rng.integers(6, 306, 3000), rng.integers(6, 306, 3000)
-    sim.add_edges(pre, post, rng.uniform(0, 1, 3000), config={"g_syn": 30.0},
-                  delay_ms=rng.integers(1, 6, 3000).astype(float))
-    sim.add_edges(post[:500], pre[:500], -2.0, kind="static", delay_ms=0.5)
-    sim.add_poisson_input(np.arange(306), 800.0, 3.0, seed=11)
-    for i, node in enumerate(n + big[:50]):
-        sim.stimulate(node, 12.0 + i % 7, 40.0 + i)
-    sim.set_modulator_base(0, 0.4)
-    sim.add_modulator_pulse(0, 0.5, 30.0)
-    return cx, sim
-
-
 def resumes_exactly(sim, copy, steps=150):
     expected = sim.run(0.5, steps)
     assert copy.t_ms == sim.t_ms - steps * 0.5 and copy.list_synapses() == sim.list_synapses()
@@ -153,16 +133,6 @@ def resumes_exactly(sim, copy, steps=150):
     assert copy.all_synapse_params() == sim.all_synapse_params()
     assert copy.modulator_levels() == sim.modulator_levels()
     return expected
-
-
-def test_checkpoint_resumes_bit_for_bit(tmp_path):
-    _, sim = checkpoint_network(tmp_path)
-    sim.run(0.5, 77)
-    path = tmp_path / "run.cstate"
-    sim.save_state(path)
-    copy = Sim.load_state(str(path))
-    copy.threads = 1
-    assert len(resumes_exactly(sim, copy)) > 1000
 
 
 def test_checkpoint_in_a_folder(tmp_path):
@@ -181,24 +151,21 @@ def test_checkpoint_in_a_folder(tmp_path):
 
 
 def test_broken_checkpoints_are_refused(tmp_path):
-    _, sim = checkpoint_network(tmp_path)
+    # The document rules are pinned in C++; here their mapping to ValueError
+    # and OSError, and a state that does not fit the folder's topology.
+    cx, n, e = mixed(tmp_path)
+    sim = Sim.from_cortex(cx)
+    sim.run(0.5, 10)
     path = tmp_path / "a.cstate"
     sim.save_state(str(path))
     good = path.read_bytes()
-    cases = [
-        (good.replace(b"cortex.state", b"cortex.other", 1),
-         "state format tag 'cortex.other' is not 'cortex.state'"),
-        (good.replace(b'"version":1', b'"version":2', 1), "state version 2 is not supported (max 1)"),
-        (good[:-4], "state JSON parse error: the payload has"),
-        (b"not json\n", "state JSON parse error: "),
-    ]
-    for bytes_, text in cases:
-        path.write_bytes(bytes_)
-        assert raises_text(ValueError, Sim.load_state, str(path)).startswith(text)
+    path.write_bytes(good.replace(b'"version":1', b'"version":2', 1))
+    assert raises_text(ValueError, Sim.load_state, str(path)) == (
+        "state version 2 is not supported (max 1)")
     assert raises_text(OSError, Sim.load_state, str(tmp_path / "none.cstate")).startswith(
         "expected file does not exist")
-    cx = new_cortex(tmp_path / "empty.cortex")
-    assert raises_text(OSError, Sim.from_cortex, cx, state=True).startswith(
+    empty = new_cortex(tmp_path / "empty.cortex")
+    assert raises_text(OSError, Sim.from_cortex, empty, state=True).startswith(
         "expected file does not exist")
     other = new_cortex(tmp_path / "other.cortex")
     other.apply_seed(seeds.ring(4, 1))

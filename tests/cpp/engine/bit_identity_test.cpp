@@ -493,25 +493,6 @@ TEST_P(BitIdentity, UniformParameters) {
     EXPECT_GT(total_spikes, 1000u);
 }
 
-// The comparison is not vacuous: with the reference summing each post's
-// inputs in the opposite order, the membrane states part within a few ticks.
-TEST_P(BitIdentity, NoticesAWrongSummationOrder) {
-    build_ordered(300, 0.04);
-    for (const Uuid& e : edge_ids)
-        set_synapse_param(e, "g_syn", JsonValue::number(fuzz.uniform(0.5, 4.0)));
-    random_stimulations(250);
-    ref.reverse_input_sum = true;
-    bool parted = false;
-    for (int t = 0; t < 50 && !parted; ++t) {
-        engine.tick(1.0f);
-        ref.tick(1.0f);
-        auto nodes = engine.all_node_params();
-        for (std::size_t i = 0; i < nodes.size() && !parted; ++i)
-            parted = !bits_equal(nodes[i].second, ref.neurons[i]->params());
-    }
-    EXPECT_TRUE(parted);
-}
-
 // Delays that round differently at each step, static synapses (some
 // inhibiting), noise inputs, and delays changed in bulk between runs while
 // spikes are in flight.
@@ -589,23 +570,6 @@ TEST_P(BitIdentity, AddEdgesEqualsAddEdgeCalls) {
     }
 }
 
-// The comparison notices a delivery one tick late.
-TEST_P(BitIdentity, NoticesADelayOffByOne) {
-    delays = true;
-    build_ordered(200, 0.05);
-    random_stimulations(200);
-    ref.delay_error = 1;
-    bool parted = false;
-    for (int t = 0; t < 50 && !parted; ++t) {
-        engine.tick(1.0f);
-        ref.tick(1.0f);
-        auto nodes = engine.all_node_params();
-        for (std::size_t i = 0; i < nodes.size() && !parted; ++i)
-            parted = !bits_equal(nodes[i].second, ref.neurons[i]->params());
-    }
-    EXPECT_TRUE(parted);
-}
-
 // A checkpoint taken mid-run and restored (with another thread count)
 // continues exactly as the engine it came from: every model, every synapse
 // kind, stimulations, modulator pulses, delays with spikes in flight, noise.
@@ -674,8 +638,8 @@ TEST(Checkpoint, RefusesForeignNewerAndBrokenDocuments) {
     tag.replace(tag.find("cortex.state"), 12, "cortex.other");
     EXPECT_EQ(error(tag), "state format tag 'cortex.other' is not 'cortex.state'");
     std::string newer = good;
-    newer.replace(newer.find("\"version\":1"), 11, "\"version\":9");
-    EXPECT_EQ(error(newer), "state version 9 is not supported (max 1)");
+    newer.replace(newer.find("\"version\":1"), 11, "\"version\":2");
+    EXPECT_EQ(error(newer), "state version 2 is not supported (max 1)");
     EXPECT_EQ(error("{\"format\""),
               "state JSON parse error: syntax error while parsing object separator - unexpected "
               "end of input; expected ':' at line 1 column 9");

@@ -154,25 +154,12 @@ TEST(PlasticSynapse, SetParamRanges) {
         float lo, hi;
         const char* reason;
     };
+    // One key of each kind of range: plain, open below zero, negative, and
+    // the bounds with the weight they hold.
     const Range ranges[] = {
         {"g_syn", 0, 10000, "[0, 10000]"},
-        {"a_plus", 0, 1, "[0, 1]"},
-        {"a_minus", 0, 1, "[0, 1]"},
         {"tau_plus_ms", 0.001f, 10000, "[0.001, 10000]"},
-        {"tau_minus_ms", 0.001f, 10000, "[0.001, 10000]"},
-        {"pre_trace", 0, 1000000, "[0, 1000000]"},
-        {"post_trace", 0, 1000000, "[0, 1000000]"},
         {"eligibility_trace", -1000000, 1000000, "[-1000000, 1000000]"},
-        {"tau_eligibility_ms", 0.001f, 1000000, "[0.001, 1000000]"},
-        {"tau_tag_ms", 0.001f, 10000000, "[0.001, 10000000]"},
-        {"learning_rate", 0, 10, "[0, 10]"},
-        {"dopamine_threshold", 0, 1, "[0, 1]"},
-        {"dopamine_gain", 0, 100, "[0, 100]"},
-        {"target_post_rate_hz", 0, 1000, "[0, 1000]"},
-        {"observed_post_rate_hz", 0, 100000, "[0, 100000]"},
-        {"homeostatic_rate", 0, 10, "[0, 10]"},
-        {"tau_rate_ms", 0.001f, 1000000, "[0.001, 1000000]"},
-        {"post_consolidation_decay", 0, 1, "[0, 1]"},
         {"w_min", 0, 0.5f, "[0, 1]"},
         {"w_max", 0.5f, 1, "[0, 1]"},
         {"weight", 0, 1, "[0, 1]"},

@@ -178,6 +178,30 @@ TEST(SimEngine, SpikeReachesTheTargetOneTickLater) {
     EXPECT_EQ(syn_param(e, edge(1), "pre_trace"), static_cast<double>(std::exp(-1.0f / 20.0f)));
 }
 
+// A post whose synapses were made from descending pres still sums its input
+// in creation order, not in the order the spiking pres are walked. The
+// values make the two orders round apart: 80 absorbs each tiny current
+// alone, but not the two together.
+TEST(SimEngine, InputSumsInCreationOrderWhateverThePreOrder) {
+    SimEngine e;
+    for (std::uint8_t n = 1; n <= 4; ++n)
+        e.add_neuron(node(n), LifConfig{});
+    const float tiny = 3.75e-8f;
+    e.add_edge(edge(1), node(4), node(1), StdpConfig{}, 1.0f);
+    e.add_edge(edge(2), node(3), node(1), StdpConfig{}, tiny);
+    e.add_edge(edge(3), node(2), node(1), StdpConfig{}, tiny);
+    for (std::uint8_t n = 2; n <= 4; ++n)
+        arm(e, node(n));
+    ASSERT_EQ(e.tick(1.0f).size(), 3u);
+    e.tick(1.0f);
+    const float in_creation_order = (80.0f + tiny * 80.0f) + tiny * 80.0f;
+    ASSERT_NE(in_creation_order, (tiny * 80.0f + tiny * 80.0f) + 80.0f);
+    LifNeuron expect(node(1));
+    expect.advance(1.0f, 0.0f, decay_factor(1.0f, 5.0f));
+    expect.advance(1.0f, in_creation_order, decay_factor(1.0f, 5.0f));
+    EXPECT_EQ(*e.node_params(node(1)), expect.snapshot());
+}
+
 // The engine's neuron against a lone copy fed the expected input per tick.
 void expect_inputs(SimEngine& e, LifNeuron& lone, const std::vector<float>& inputs) {
     const Uuid id = lone.id();

