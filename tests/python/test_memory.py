@@ -108,15 +108,15 @@ def test_running_out_of_memory_raises_memory_error(setup, call, after, expected)
 
 # A folder whose graph takes tens of megabytes to validate, serialise or read,
 # and a handle on it; then the address space is capped 8 MiB above what is in
-# use. A store operation then runs out of memory: it must raise MemoryError
-# and leave the handle and the folder as they were, and the handle must still
-# be current (its next edit is accepted). Every entry point shares one guard;
-# the rollback of each graph edit at every allocation is pinned in C++.
+# use. Every store operation then runs out of memory: it must raise
+# MemoryError and leave the handle and the folder as they were, and the handle
+# must still be current (its next edit is accepted).
 STORE_SETUP = """
 import hashlib, os, pathlib, resource, struct, tempfile, uuid, vorn_py
 root = tempfile.mkdtemp() + "/m.cortex"
 cx = vorn_py.Cortex.create(root, "n", "lif", "now")
 cx.apply_seed(vorn_py.seeds.ring(10_000, 4))
+ids, edge_ids = cx.node_ids(), cx.edge_ids()
 def folder():
     return {p.name: hashlib.sha256(p.read_bytes()).hexdigest()
             for p in pathlib.Path(root).rglob("*") if p.is_file() and p.name != "write.lock"}
@@ -154,11 +154,18 @@ def weights_blob(count):
         ("source = 's' * 40_000_000",
          "vorn_py.Cortex.create(root + '2', 'n', 'lif', 'now', source_root=source)"),
         ("", "cx.add_neuron()"),
+        ("", "cx.add_synapse(ids[0], ids[10])"),
+        ("", "cx.remove_neuron(ids[0])"),
+        ("", "cx.remove_synapse(edge_ids[0])"),
+        ("small = vorn_py.seeds.ring(100, 2, seed=1)", "cx.apply_seed(small)"),
         ("big = vorn_py.seeds.random(800, 1.0, seed=1)", "cx.apply_seed(big)"),
+        ("", "cx.save()"),
+        ("name = 'r' * 40_000_000", "cx.rename(name, 'later')"),
         (f"raw = {weights_blob(2_000_000)}", "cx.persist_weights_raw(raw)"),
         (f"cx.persist_weights_raw({weights_blob(2_000_000)})", "cx.load_weights()"),
     ],
-    ids=["open", "create", "add_neuron", "apply_seed", "persist_weights_raw", "load_weights"],
+    ids=["open", "create", "add_neuron", "add_synapse", "remove_neuron", "remove_synapse",
+         "apply_seed", "apply_seed_big", "save", "rename", "persist_weights_raw", "load_weights"],
 )
 def test_store_operations_out_of_memory_change_nothing(setup, call):
     script = STORE_SETUP + setup + "\n" + CAP_TIGHTLY + textwrap.dedent(f"""
