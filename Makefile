@@ -29,7 +29,7 @@ SANITIZER_PRELOAD = $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=
 
 .PHONY: all demo test test-cpp test-python test-sanitize test-cpp-sanitize \
 	test-python-sanitize test-tsan python-install python-install-asan bench format \
-	deps-build deps-test deps-mpi deps-fuzz python-install-mpi test-mpi bench-mpi fuzz
+	deps-build deps-test deps-mpi deps-fuzz deps-bench python-install-mpi test-mpi bench-mpi fuzz
 
 all: test
 
@@ -45,6 +45,9 @@ deps-mpi:
 
 deps-fuzz:
 	tools/install_deps.sh build fuzz
+
+deps-bench:
+	tools/install_deps.sh build bench
 
 demo: python-install
 	$(PY) examples/quickstart.py
@@ -115,7 +118,7 @@ test-mpi: python-install-mpi
 bench-mpi: python-install-mpi
 	$(PY) bench/mpi_tick.py
 
-bench: python-install
+bench: deps-bench python-install
 	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVORN_BUILD_TESTS=OFF
 	$(CMAKE) --build build/release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
