@@ -63,6 +63,38 @@ def test_add_edges_refuses_bad_batches_whole():
     assert "must be 1-D" in raises_text(ValueError, sim.add_edges, np.zeros((2, 2), int), [1, 2])
 
 
+def test_add_edges_equals_add_edge_calls():
+    rng = np.random.default_rng(7)
+    pre = rng.integers(0, 30, 400)
+    post = rng.integers(0, 30, 400)
+    post[:10] = pre[:10]                      # self-edges
+    pre[-20:], post[-20:] = pre[:20], post[:20]  # repeats within the batch
+    w = rng.uniform(0, 1, 400)
+    bulk = vorn_py.Sim()
+    ids = bulk.add_neurons(30)
+    added = bulk.add_edges(pre, post, w.astype(np.float32), config={"g_syn": 30.0})
+    edge_ids = bulk.list_synapses()
+    assert added == len(edge_ids) == len({(a, b) for a, b in zip(pre, post) if a != b})
+
+    single = vorn_py.Sim()
+    for node in ids:
+        single.add_neuron(node)
+    made = iter(edge_ids)
+    seen = set()
+    for a, b, x in zip(pre, post, w):
+        if a != b and (a, b) not in seen:
+            seen.add((a, b))
+            e = single.add_edge(ids[a], ids[b], float(np.float32(x)), next(made))
+            single.set_synapse_param(e, "g_syn", 30.0)
+    assert single.list_synapses() == edge_ids
+    for sim in (bulk, single):
+        for i, node in enumerate(ids):
+            sim.stimulate(node, 10.0 + i, 1e9)
+    assert bulk.run(1.0, 200) == single.run(1.0, 200)
+    assert bulk.all_synapse_params() == single.all_synapse_params()
+    assert bulk.all_node_params() == single.all_node_params()
+
+
 def test_monitors_record_what_run_returns():
     sim, *_ = network()
     nodes = sim.list_nodes()
