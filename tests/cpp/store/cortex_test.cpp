@@ -136,8 +136,9 @@ TEST_F(CortexTest, CreateRefusesAnExistingNetworkAndLeavesItUntouched) {
         EXPECT_EQ(again.error().message(), "disk I/O error: " + found + " already exists at " +
                                                root + "/" + found + ".json");
         EXPECT_EQ(exists("metadata.json"), has_metadata);
-        if (has_metadata)
+        if (has_metadata) {
             EXPECT_EQ(text("metadata.json"), metadata);
+        }
         EXPECT_EQ(text("topology.json"), topology);
     }
 }
