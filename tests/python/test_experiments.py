@@ -208,19 +208,6 @@ def test_weights_and_delays_as_arrays():
     assert sim.weights().tolist() == [0.75, 1.0, 9.0] and sim.delays().tolist() == [0.0, 2.5, 7.0]
 
 
-def test_delays_deliver_late_by_whole_ticks():
-    def arrival(delay, dt):
-        sim = vorn_py.Sim()
-        a, b = sim.add_neurons(2)
-        sim.add_static_edge(a, b, 50.0, delay_ms=delay)
-        sim.set_node_param(a, "v", 0.0)  # spikes on the first tick
-        epsc = [sim.tick(dt) and 0 or sim.get_node_params(b)["epsc"] for _ in range(12)]
-        return next(i for i, x in enumerate(epsc) if x != 0.0)  # ticks after the spike
-
-    assert [arrival(d, 1.0) for d in (0.0, 1.0, 1.4, 1.6, 3.0, 7.0)] == [1, 1, 1, 2, 3, 7]
-    assert arrival(1.0, 0.5) == 2 and arrival(2.0, 0.25) == 8
-
-
 def test_non_finite_numbers_are_refused_and_change_nothing(sim):
     a, b = sim.add_neurons(2)
     before = sim.all_node_params()
@@ -231,14 +218,11 @@ def test_non_finite_numbers_are_refused_and_change_nothing(sim):
         (sim.add_modulator_pulse, (0, 0.5, float("nan")), "tau_ms is not finite: NaN"),
         (sim.add_modulator_pulse, (0, float("inf"), 1.0), "amount is not finite: inf"),
         (sim.add_modulator_pulse, (0, 0.5, 0.0), "tau_ms must be > 0, got 0"),
-        (sim.add_plastic_edge, (a, b, PLASTIC), None),
     ]:
-        if text is None:
-            continue
         assert raises_text(ValueError, call, *args) == text
     sim.run(1.0, 20)
     assert sim.n_synapses == 0 and sim.modulator_levels() == [0.0] * 4
-    assert all(p["v"] == -65.0 for p in sim.all_node_params().values()) and before
+    assert sim.all_node_params() == before
 
 
 @pytest.mark.parametrize("env, expected", [("3", "3"), (None, str(len(os.sched_getaffinity(0))))])

@@ -32,11 +32,5 @@ TEST(Coerce, PositiveAndRange) {
               ParamError::Kind::WrongType);
 }
 
-TEST(ParamError, Texts) {
-    EXPECT_EQ(ParamError::unknown("x").message(), "unknown parameter 'x'");
-    EXPECT_EQ(ParamError::not_settable("pre_id", "immutable").message(),
-              "parameter 'pre_id' cannot be set right now: immutable");
-}
-
 }  // namespace
 }  // namespace vorn

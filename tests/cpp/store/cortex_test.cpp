@@ -117,18 +117,30 @@ TEST_F(CortexTest, CreateChoosesAndChecksTheDefaultNeuronKind) {
     }
 }
 
+// A folder holding either document is refused and left as it was; without
+// metadata.json it is topology.json that is found.
 TEST_F(CortexTest, CreateRefusesAnExistingNetworkAndLeavesItUntouched) {
-    create("lif");
-    std::string metadata = text("metadata.json");
-    std::string topology = text("topology.json");
-    auto again = Cortex::create(root, "Other", "hh", "later");
-    ASSERT_FALSE(again);
-    EXPECT_EQ(again.error().io().kind, IoError::Kind::AlreadyExists);
-    EXPECT_TRUE(again.error().is_os_error());
-    EXPECT_EQ(again.error().message(),
-              "disk I/O error: metadata already exists at " + root + "/metadata.json");
-    EXPECT_EQ(text("metadata.json"), metadata);
-    EXPECT_EQ(text("topology.json"), topology);
+    Cortex c = create("lif");
+    ASSERT_TRUE(c.apply_seed(*ring(5, 2, 1, {})));
+    for (const std::string found : {"metadata", "topology"}) {
+        SCOPED_TRACE(found);
+        if (found == "topology")
+            std::filesystem::remove(root + "/metadata.json");
+        const bool has_metadata = exists("metadata.json");
+        const std::string metadata = has_metadata ? text("metadata.json") : "";
+        const std::string topology = text("topology.json");
+        auto again = Cortex::create(root, "Other", "hh", "later");
+        ASSERT_FALSE(again);
+        EXPECT_EQ(again.error().io().kind, IoError::Kind::AlreadyExists);
+        EXPECT_TRUE(again.error().is_os_error());
+        EXPECT_EQ(again.error().message(), "disk I/O error: " + found + " already exists at " +
+                                               root + "/" + found + ".json");
+        EXPECT_EQ(exists("metadata.json"), has_metadata);
+        if (has_metadata) {
+            EXPECT_EQ(text("metadata.json"), metadata);
+        }
+        EXPECT_EQ(text("topology.json"), topology);
+    }
 }
 
 TEST_F(CortexTest, OpenNeedsAFolderWithMetadata) {
@@ -207,20 +219,6 @@ TEST_F(CortexTest, CreateTakesMetadataBackOutWhenTopologyCannotBeWritten) {
     EXPECT_FALSE(exists("topology.json"));
     EXPECT_EQ(testing::temp_files(root), std::vector<std::string>{});
     EXPECT_TRUE(Cortex::create(root, "Net", "lif", kNow));
-}
-
-TEST_F(CortexTest, CreateRefusesAFolderHoldingATopologyWithoutMetadata) {
-    Cortex c = create("lif");
-    ASSERT_TRUE(c.apply_seed(*ring(5, 2, 1, {})));
-    std::filesystem::remove(root + "/metadata.json");
-    std::string topology = text("topology.json");
-    auto again = Cortex::create(root, "Other", "lif", "later");
-    ASSERT_FALSE(again);
-    EXPECT_EQ(again.error().io().kind, IoError::Kind::AlreadyExists);
-    EXPECT_EQ(again.error().message(),
-              "disk I/O error: topology already exists at " + root + "/topology.json");
-    EXPECT_EQ(text("topology.json"), topology);
-    EXPECT_FALSE(exists("metadata.json"));
 }
 
 TEST_F(CortexTest, RenameWritesMetadataAndRefusedNamesChangeNothing) {
