@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vorn {
 namespace {
@@ -15,6 +16,14 @@ std::uint64_t mix(std::uint64_t z) {
 // The j-th uniform double in [0, 1) of a key's stream.
 double uniform(std::uint64_t key, std::uint64_t j) {
     return static_cast<double>(mix(key + (j + 1) * 0x9e3779b97f4a7c15ULL) >> 11) * 0x1.0p-53;
+}
+
+// Counts of 2^64 and more (from means that large) saturate: no uint64 holds them.
+constexpr double kCountLimit = 0x1.0p64;
+constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max();
+
+std::uint64_t to_count(double k) {
+    return k < kCountLimit ? static_cast<std::uint64_t>(k) : kMaxCount;
 }
 
 // Below this mean, inversion by sequential search (one uniform per draw);
@@ -49,12 +58,12 @@ std::uint64_t by_rejection(double lambda, std::uint64_t key) {
         const double us = 0.5 - std::fabs(u);
         const double k = std::floor((2.0 * a / us + b) * u + lambda + 0.43);
         if (us >= 0.07 && v <= v_r)
-            return static_cast<std::uint64_t>(k);
+            return to_count(k);
         if (k < 0.0 || (us < 0.013 && v > us))
             continue;
         if (std::log(v) + std::log(inv_alpha) - std::log(a / (us * us) + b) <=
             -lambda + k * loglam - std::lgamma(k + 1.0))
-            return static_cast<std::uint64_t>(k);
+            return to_count(k);
     }
 }
 
@@ -71,6 +80,8 @@ std::uint64_t poisson_key(std::uint64_t seed, std::uint64_t input, std::uint64_t
 std::uint64_t poisson_draw(double lambda, std::uint64_t key) {
     if (!(lambda > 0.0))
         return 0;
+    if (lambda >= kCountLimit)
+        return kMaxCount;
     return lambda < kSearchLimit ? by_search(lambda, std::exp(-lambda), key)
                                  : by_rejection(lambda, key);
 }

@@ -10,7 +10,8 @@
 
 namespace vorn {
 
-// k ~ Poisson(lambda) from the counter key; 0 for lambda <= 0 or NaN.
+// k ~ Poisson(lambda) from the counter key; 0 for lambda <= 0 or NaN, and
+// saturated at the largest uint64 for means (or draws) of 2^64 and more.
 std::uint64_t poisson_draw(double lambda, std::uint64_t key);
 // The key of one draw.
 std::uint64_t poisson_key(std::uint64_t seed, std::uint64_t input, std::uint64_t neuron,
