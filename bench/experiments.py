@@ -22,10 +22,8 @@ import ctypes
 import gc
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 import numpy as np
@@ -130,19 +128,10 @@ def main() -> None:
     print(f"bytes_per_synapse={grown / n_synapses:.1f}")
     print(f"bytes_per_synapse_untrimmed={untrimmed / n_synapses:.1f}")
 
-    # advance() runs on a Sim built and warmed up exactly as bench_tick's
-    # engine is, so that both simulate the same ticks from equally laid-out
-    # memory (a Sim restored from a checkpoint holds its arrays elsewhere).
-    sim.advance(1.0, args.warmup - 1)  # build() ran the first tick
-    checkpoint = os.path.join(tempfile.mkdtemp(), "warm.cstate")
-    sim.save_state(checkpoint)
-    del sim
-
-    def fresh() -> vorn_py.Sim:
-        s = vorn_py.Sim.load_state(checkpoint)
-        s.threads = 1
-        return s
-
+    # Each advance() run is on a Sim built and warmed up exactly as
+    # bench_tick's engine is, so that both simulate the same ticks from
+    # equally laid-out memory (a Sim restored from a checkpoint would hold its
+    # arrays elsewhere).
     advance_ms = []
     cpp = []
     fraction = 0.0
@@ -159,21 +148,18 @@ def main() -> None:
     print(f"advance_overhead_pct={(min(advance_ms) / cpp_ms - 1.0) * 100.0:.2f}")
     print(f"advance_network_matches={int(f'{fraction:.5f}' == f'{cpp[0][1]:.5f}')}")
 
-    # Plain and recorded stretches alternate on one Sim, so that both run
-    # from the same memory; a monitor stops recording once it is deleted.
+    # Plain and recorded stretches alternate on the first Sim, so that both
+    # run from the same memory; a monitor stops recording once it is deleted.
     nodes = np.arange(0, N, N // 1000)
     plain_ms = []
     recorded_ms = []
-    s = fresh()
     for _ in range(args.repeats):
-        plain_ms.append(cpu_ms(lambda: s.advance(1.0, args.ticks)) / args.ticks)
-        v = s.state_monitor(nodes, "v")
-        recorded_ms.append(cpu_ms(lambda: s.advance(1.0, args.ticks)) / args.ticks)
+        plain_ms.append(cpu_ms(lambda: sim.advance(1.0, args.ticks)) / args.ticks)
+        v = sim.state_monitor(nodes, "v")
+        recorded_ms.append(cpu_ms(lambda: sim.advance(1.0, args.ticks)) / args.ticks)
         assert v.values.shape == (args.ticks, len(nodes))
         del v
-    del s
     print(f"state_monitor_overhead_pct={(min(recorded_ms) / min(plain_ms) - 1.0) * 100.0:.2f}")
-    shutil.rmtree(os.path.dirname(checkpoint))
 
 
 if __name__ == "__main__":
