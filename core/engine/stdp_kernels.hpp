@@ -9,11 +9,14 @@
 
 #include "core/engine/stdp_synapse.hpp"
 #include "core/engine/synapse_word.hpp"
+#include "core/util/bit_select.hpp"
 
 namespace vorn::kernels {
 
 inline constexpr std::size_t kLinksAhead = 128;  // links prefetched ahead in the scattered walk
 inline constexpr std::size_t kRowsAhead = 2;     // spiking rows prefetched ahead
+// Delay groups are a few synapses each: fetched further ahead.
+inline constexpr std::size_t kRangesAhead = 16;
 
 template <class T>
 inline void prefetch_lines(const T* p, std::size_t count) {
@@ -21,6 +24,18 @@ inline void prefetch_lines(const T* p, std::size_t count) {
     const char* end = c + count * sizeof(T);
     for (; c < end; c += 64)
         __builtin_prefetch(c);
+}
+
+// Every line that [first, last) touches, also the last one of a span that
+// starts late in a line.
+template <class T>
+inline void prefetch_span(const T* first, const T* last) {
+    if (first == last)
+        return;
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(last - 1);
+    for (std::uintptr_t c = reinterpret_cast<std::uintptr_t>(first) & ~std::uintptr_t{63}; c <= end;
+         c += 64)
+        __builtin_prefetch(reinterpret_cast<const void*>(c));
 }
 
 // Every synapse onto a spiking post [posts, posts_end) (global indices,
@@ -63,7 +78,7 @@ void potentiate(const std::uint32_t* posts, const std::uint32_t* posts_end, std:
             const std::uint32_t pre = in_pre[k];
             float w = weight[position];
             const float depressed = clamp_weight(w - p.a_minus * post_decayed, p.w_min, p.w_max);
-            w = spiked[pre] ? depressed : w;
+            w = select_bits(spiked[pre] != 0, depressed, w);
             weight[position] = clamp_weight(w + p.a_plus * trace_value[pre], p.w_min, p.w_max);
         }
     }
@@ -92,7 +107,7 @@ void depress_and_deliver(const std::uint32_t* spikes, const std::uint32_t* spike
             float w = weight[pos];
             const float depressed =
                 clamp_weight(w - p.a_minus * decayed_local[local], p.w_min, p.w_max);
-            w = spiked_local[local] ? w : depressed;
+            w = select_bits(spiked_local[local] != 0, w, depressed);
             weight[pos] = w;
             pending[local] += w * p.g_syn;
         }
@@ -117,7 +132,7 @@ void depress(const std::uint32_t* spikes, const std::uint32_t* spikes_end,
             const float w = weight[pos];
             const float depressed =
                 clamp_weight(w - p.a_minus * decayed_local[local], p.w_min, p.w_max);
-            weight[pos] = spiked_local[local] ? w : depressed;
+            weight[pos] = select_bits(spiked_local[local] != 0, w, depressed);
         }
     }
 }
@@ -132,10 +147,10 @@ template <class PostIx>
 void deliver(const Range* ranges, const Range* ranges_end, const float* weight, const PostIx* post,
              float gain, float* __restrict pending) {
     for (const Range* r = ranges; r != ranges_end; ++r) {
-        if (r + kRowsAhead < ranges_end) {
-            const Range& next = r[kRowsAhead];
-            prefetch_lines(weight + next.from, next.to - next.from);
-            prefetch_lines(post + next.from, next.to - next.from);
+        if (r + kRangesAhead < ranges_end) {
+            const Range& next = r[kRangesAhead];
+            prefetch_span(weight + next.from, weight + next.to);
+            prefetch_span(post + next.from, post + next.to);
         }
         for (std::uint32_t pos = r->from; pos < r->to; ++pos)
             pending[post[pos]] += weight[pos] * gain;

@@ -5,6 +5,7 @@
 
 #include "core/models/decay.hpp"
 #include "core/models/neuron_model.hpp"
+#include "core/util/bit_select.hpp"
 
 namespace vorn {
 
@@ -28,24 +29,22 @@ class LifNeuron final : public NeuronModel {
 
     // One tick of length dt_ms; syn_decay must equal decay_factor(dt_ms, tau_syn),
     // so that callers can compute it once for many neurons. True on a spike.
+    // Both outcomes are computed and one is kept by masking: whether a
+    // neuron is refractory or fires follows the spikes, so branches on them
+    // would be mispredicted often.
     bool advance(float dt_ms, float input, float syn_decay) {
-        float total = input + epsc;
-        if (refractory_left > 0.0f) {
-            float left = refractory_left - dt_ms;
-            // Never below zero, and a negative zero is stored as 0.
-            refractory_left = left > 0.0f ? left : 0.0f;
-            v = v_reset;
-            epsc = total * syn_decay;
-            return false;
-        }
-        v = v + dt_ms * ((total + (v_rest - v)) / tau_m);
+        const float total = input + epsc;
+        const bool refractory = refractory_left > 0.0f;
+        const float left = refractory_left - dt_ms;
+        // Never below zero, and a negative zero is stored as 0.
+        const float left_kept = left > 0.0f ? left : 0.0f;
+        const float integrated = v + dt_ms * ((total + (v_rest - v)) / tau_m);
+        const bool fired = !refractory && integrated >= v_thresh;
+        v = select_bits(refractory || fired, v_reset, integrated);
+        refractory_left =
+            select_bits(refractory, left_kept, select_bits(fired, refractory_ms, refractory_left));
         epsc = total * syn_decay;
-        if (v >= v_thresh) {
-            v = v_reset;
-            refractory_left = refractory_ms;
-            return true;
-        }
-        return false;
+        return fired;
     }
 
     // State and parameters; written directly only by set_param and reset.
