@@ -1,6 +1,8 @@
 #include "core/engine/shard.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 
 #include "core/engine/stdp_kernels.hpp"
@@ -24,7 +26,8 @@ void prefetch_range(const T* begin, std::size_t count) {
 
 // Sorts arrivals by pre neuron: they come as sorted runs (one per emitting
 // tick), so a counting sort over the pre range is usually cheapest.
-void sort_by_pre(std::vector<Arrival>& a, std::vector<Arrival>& scratch) {
+void sort_by_pre(std::vector<Arrival>& a, std::vector<Arrival>& scratch,
+                 std::vector<std::uint32_t>& count) {
     auto by_pre = [](const Arrival& x, const Arrival& y) { return x.pre < y.pre; };
     if (std::is_sorted(a.begin(), a.end(), by_pre))
         return;
@@ -39,7 +42,7 @@ void sort_by_pre(std::vector<Arrival>& a, std::vector<Arrival>& scratch) {
         std::sort(a.begin(), a.end(), by_pre);
         return;
     }
-    std::vector<std::uint32_t> count(range + 1, 0);
+    count.assign(range + 1, 0);
     for (const Arrival& x : a)
         ++count[x.pre - lo + 1];
     for (std::size_t i = 1; i <= range; ++i)
@@ -155,8 +158,7 @@ void Shard::plasticity(const ShardTick& t) {
                 depress_and_emit<Uniform::Stdp, true>(t);
             } else {
                 uniform_depress(t, false);
-                for (std::size_t i = 0; i < t.n_spikes; ++i)
-                    schedule(t.spikes[i], t);
+                schedule(t.spikes, t.n_spikes, t);
             }
             break;
         case Uniform::Static:
@@ -306,8 +308,7 @@ void Shard::depress_and_emit(const ShardTick& t) {
     const std::uint32_t* spikes = t.spikes;
     const std::size_t n = t.n_spikes;
     if constexpr (kMode == Uniform::Static && !kFuse) {
-        for (std::size_t i = 0; i < n; ++i)
-            schedule(spikes[i], t);
+        schedule(spikes, n, t);
         return;
     }
     const std::uint32_t u = uniform_word;
@@ -360,49 +361,95 @@ void Shard::depress_and_emit(const ShardTick& t) {
             if constexpr (kFuse)
                 deliver(pos, w * gain);
         }
-        if constexpr (!kFuse)
-            schedule(pre, t);
     }
+    if constexpr (!kFuse)
+        schedule(spikes, n, t);
 }
 
-void Shard::schedule(std::uint32_t pre, const ShardTick& t) {
-    if (row_begin[pre] == row_begin[pre + 1])
-        return;
+// Every spike of spikes[0, n) into the ring, one entry per delay group at
+// its arrival tick. The buckets of the next few ticks are looked up once.
+void Shard::schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick& t) {
     const float dt = t.ctx.dt_ms;
     if (row_group.empty()) {
         const std::uint64_t d = delay_ticks(uniform_delay, dt);
-        if (d != kNever)
-            ring.at(t.tick + d).push_back({pre, Arrival::kWholeRow});
+        if (d == kNever)
+            return;
+        std::vector<Arrival>* bucket = nullptr;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t pre = spikes[i];
+            if (row_begin[pre] == row_begin[pre + 1])
+                continue;
+            if (bucket == nullptr)
+                bucket = &ring.at(t.tick + d);
+            bucket->push_back({pre, Arrival::kWholeRow});
+        }
         return;
     }
-    for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; ++g) {
-        const std::uint64_t d = delay_ticks(group_delay[g], dt);
-        if (d != kNever)
-            ring.at(t.tick + d).push_back({pre, g});
+    refresh_group_ticks(dt);
+    std::array<std::vector<Arrival>*, 64> near{};  // by delay in ticks
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t pre = spikes[i];
+        for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; ++g) {
+            std::uint64_t d = group_ticks_[g];
+            if (d == 0)
+                d = delay_ticks(group_delay[g], dt);
+            if (d == kNever)
+                continue;
+            std::vector<Arrival>* bucket;
+            if (d < near.size()) {
+                if (near[d] == nullptr)
+                    near[d] = &ring.at(t.tick + d);
+                bucket = near[d];
+            } else {
+                bucket = &ring.at(t.tick + d);
+            }
+            bucket->push_back({pre, g});
+        }
     }
+}
+
+// Each group's delay in ticks of length dt, kept while dt stays the same
+// (the layout is rebuilt, and this with it, when delays change).
+void Shard::refresh_group_ticks(float dt) {
+    if (group_ticks_.size() == group_delay.size() &&
+        std::bit_cast<std::uint32_t>(dt) == std::bit_cast<std::uint32_t>(group_ticks_dt_))
+        return;
+    group_ticks_.resize(group_delay.size());
+    for (std::size_t g = 0; g < group_delay.size(); ++g) {
+        const std::uint64_t d = delay_ticks(group_delay[g], dt);
+        group_ticks_[g] = d <= UINT16_MAX ? static_cast<std::uint16_t>(d) : 0;
+    }
+    group_ticks_dt_ = dt;
 }
 
 // ---- delivery ------------------------------------------------------------
 
 void Shard::recompute_pending(std::uint64_t tick, const std::uint32_t* last_spikes,
                               std::size_t n_last, const SynapseParams& p) {
-    arrivals_.clear();
-    if (last_fused) {
-        for (std::size_t i = 0; i < n_last; ++i)
-            arrivals_.push_back({last_spikes[i], Arrival::kWholeRow});
-    }
-    if (const std::vector<Arrival>* due = ring.find(tick))
-        arrivals_.insert(arrivals_.end(), due->begin(), due->end());
     std::fill(pending.begin(), pending.end(), 0.0f);
     indirect_.clear();
-    deliver_arrivals(arrivals_, p);
+    const bool due = ring.find(tick) != nullptr;
+    if (last_fused && n_last > 0) {
+        arrivals_.clear();
+        for (std::size_t i = 0; i < n_last; ++i)
+            arrivals_.push_back({last_spikes[i], Arrival::kWholeRow});
+        if (due) {
+            const std::vector<Arrival>& more = ring.at(tick);
+            arrivals_.insert(arrivals_.end(), more.begin(), more.end());
+        }
+        deliver_arrivals(arrivals_, p);
+    } else if (due) {
+        // The tick's entries are delivered where they are: the ring drops
+        // them after this tick.
+        deliver_arrivals(ring.at(tick), p);
+    }
     sum_indirect();
 }
 
 void Shard::deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p) {
     if (arrivals.empty())
         return;
-    sort_by_pre(arrivals, arrivals_scratch_);
+    sort_by_pre(arrivals, arrivals_scratch_, sort_count_);
     if (words.empty() && all_direct) {
         // One gain for all, every post direct: ranges through the kernel.
         ranges_.clear();

@@ -169,7 +169,8 @@ class Shard {
     void update_plastic(const ShardTick& t);
     void uniform_potentiate(const ShardTick& t);
     void uniform_depress(const ShardTick& t, bool deliver);
-    void schedule(std::uint32_t pre, const ShardTick& t);
+    void schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick& t);
+    void refresh_group_ticks(float dt);
     void deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver(std::uint32_t position, float value) {
         const std::uint32_t p = post[position];
@@ -189,8 +190,13 @@ class Shard {
     std::vector<Contribution> indirect_;
     std::vector<Arrival> arrivals_;
     std::vector<Arrival> arrivals_scratch_;
+    std::vector<std::uint32_t> sort_count_;
     std::vector<kernels::Range> ranges_;
     std::vector<PlasticDecays> decays_;
+    // Each group's delay in ticks at group_ticks_dt_, 0 where too long for
+    // 16 bits.
+    std::vector<std::uint16_t> group_ticks_;
+    float group_ticks_dt_ = 0.0f;
 };
 
 }  // namespace vorn
