@@ -13,6 +13,10 @@ std::vector<Arrival>& DeliveryRing::at(std::uint64_t tick) {
         b.used = true;
         b.tick = tick;
         ++live_;
+        if (b.entries.capacity() == 0 && !spare_.empty()) {
+            b.entries.swap(spare_.back());
+            spare_.pop_back();
+        }
     }
     if (b.tick == tick)
         return b.entries;
@@ -31,6 +35,8 @@ void DeliveryRing::release(std::uint64_t tick) {
     Bucket& b = near_[tick % kNearTicks];
     if (b.used && b.tick == tick) {
         b.entries.clear();
+        spare_.push_back(std::move(b.entries));
+        b.entries = {};
         b.used = false;
         --live_;
     }
@@ -39,11 +45,26 @@ void DeliveryRing::release(std::uint64_t tick) {
 
 void DeliveryRing::clear() {
     for (Bucket& b : near_) {
-        b.entries.clear();
+        if (b.entries.capacity() > 0) {
+            b.entries.clear();
+            spare_.push_back(std::move(b.entries));
+            b.entries = {};
+        }
         b.used = false;
     }
     live_ = 0;
     far_.clear();
+}
+
+std::size_t DeliveryRing::capacity() const {
+    std::size_t n = 0;
+    for (const Bucket& b : near_)
+        n += b.entries.capacity();
+    for (const std::vector<Arrival>& v : spare_)
+        n += v.capacity();
+    for (const auto& [tick, entries] : far_)
+        n += entries.capacity();
+    return n;
 }
 
 }  // namespace vorn

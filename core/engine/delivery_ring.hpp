@@ -25,6 +25,9 @@ class DeliveryRing {
     void release(std::uint64_t tick);
     bool empty() const { return live_ == 0 && far_.empty(); }
     void clear();
+    // Entries the ring holds storage for: bounded by the entries of the
+    // ticks in flight at once, not by how many ticks have passed.
+    std::size_t capacity() const;
 
     // Every scheduled entry with its arrival tick, in tick order.
     template <class Visit>
@@ -53,6 +56,10 @@ class DeliveryRing {
     std::vector<Bucket> near_ = std::vector<Bucket>(kNearTicks);
     std::map<std::uint64_t, std::vector<Arrival>> far_;
     std::size_t live_ = 0;  // used buckets in near_
+    // Storage of released buckets, handed to the next bucket taken into
+    // use: a bucket is used once per kNearTicks ticks, so storage kept in
+    // each would grow with the run and be cold whenever it is written.
+    std::vector<std::vector<Arrival>> spare_;
 };
 
 }  // namespace vorn
