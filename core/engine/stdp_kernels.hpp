@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/engine/stdp_synapse.hpp"
 #include "core/engine/synapse_word.hpp"
@@ -38,6 +39,20 @@ inline void prefetch_span(const T* first, const T* last) {
         __builtin_prefetch(reinterpret_cast<const void*>(c));
 }
 
+// Four lanes of single precision, and their masks. Lane by lane the
+// arithmetic is the scalar arithmetic, so results are the same bits.
+using F4 = float __attribute__((vector_size(16)));
+using I4 = std::int32_t __attribute__((vector_size(16)));
+
+inline F4 splat(float x) {
+    return F4{x, x, x, x};
+}
+
+inline F4 clamp4(F4 x, F4 lo, F4 hi) {
+    x = x < lo ? lo : x;
+    return x > hi ? hi : x;
+}
+
 // Every synapse onto a spiking post [posts, posts_end) (global indices,
 // ascending, all within the shard starting at `begin`): depression first
 // when its pre spiked too, then potentiation with the pre trace after this
@@ -62,6 +77,8 @@ void potentiate(const std::uint32_t* posts, const std::uint32_t* posts_end, std:
     };
     for (std::size_t k = 0; k < kLinksAhead; ++k)
         step_ahead();
+    const F4 a_minus4 = splat(p.a_minus), a_plus4 = splat(p.a_plus);
+    const F4 lo = splat(p.w_min), hi = splat(p.w_max);
     for (const std::uint32_t* s = posts; s != posts_end; ++s) {
         if (s + kRowsAhead < posts_end) {
             const std::uint32_t next = s[kRowsAhead] - begin;
@@ -72,7 +89,32 @@ void potentiate(const std::uint32_t* posts, const std::uint32_t* posts_end, std:
         const float post_decayed = trace_decayed[*s];
         const std::uint32_t local = *s - begin;
         const std::uint32_t last = in_begin[local + 1];
-        for (std::uint32_t k = in_begin[local]; k < last; ++k) {
+        std::uint32_t k = in_begin[local];
+        // Four links at a time: distinct synapses, so their weights are
+        // read together and written back together.
+        const F4 depression = a_minus4 * splat(post_decayed);
+        for (; k + 4 <= last; k += 4) {
+            step_ahead();
+            step_ahead();
+            step_ahead();
+            step_ahead();
+            const std::uint32_t q0 = in_position[k], q1 = in_position[k + 1],
+                                q2 = in_position[k + 2], q3 = in_position[k + 3];
+            const std::uint32_t r0 = in_pre[k], r1 = in_pre[k + 1], r2 = in_pre[k + 2],
+                                r3 = in_pre[k + 3];
+            F4 w = {weight[q0], weight[q1], weight[q2], weight[q3]};
+            const I4 pre_spiked = {spiked[r0], spiked[r1], spiked[r2], spiked[r3]};
+            const F4 pre_trace = {trace_value[r0], trace_value[r1], trace_value[r2],
+                                  trace_value[r3]};
+            const F4 depressed = clamp4(w - depression, lo, hi);
+            w = pre_spiked != 0 ? depressed : w;
+            const F4 potentiated = clamp4(w + a_plus4 * pre_trace, lo, hi);
+            weight[q0] = potentiated[0];
+            weight[q1] = potentiated[1];
+            weight[q2] = potentiated[2];
+            weight[q3] = potentiated[3];
+        }
+        for (; k < last; ++k) {
             step_ahead();
             const std::uint32_t position = in_position[k];
             const std::uint32_t pre = in_pre[k];
@@ -84,16 +126,33 @@ void potentiate(const std::uint32_t* posts, const std::uint32_t* posts_end, std:
     }
 }
 
+// The weights of four synapses in a row, after depression where the post
+// did not spike.
+template <class PostIx>
+inline F4 depress4(const float* w_at, const PostIx* post_at, const std::uint8_t* spiked_local,
+                   const float* decayed_local, F4 a_minus, F4 lo, F4 hi) {
+    F4 w;
+    std::memcpy(&w, w_at, sizeof w);
+    const std::uint32_t l0 = post_at[0], l1 = post_at[1], l2 = post_at[2], l3 = post_at[3];
+    const F4 decayed = {decayed_local[l0], decayed_local[l1], decayed_local[l2], decayed_local[l3]};
+    const I4 spiked = {spiked_local[l0], spiked_local[l1], spiked_local[l2], spiked_local[l3]};
+    const F4 x = clamp4(w - a_minus * decayed, lo, hi);
+    return spiked != 0 ? w : x;
+}
+
 // Every synapse of a spiking pre [spikes, spikes_end): depression where the
 // post (local index) did not spike, then its current for the next tick into
 // pending[post]. Every post of the shard is direct, so the walk in pre order
-// sums each post's input in creation order.
+// sums each post's input in creation order (a row names each post once, so
+// the four of a step may be added in any order).
 template <class PostIx>
 void depress_and_deliver(const std::uint32_t* spikes, const std::uint32_t* spikes_end,
                          const std::uint32_t* row_begin, float* __restrict weight,
                          const PostIx* post, const std::uint8_t* spiked_local,
                          const float* decayed_local, const StdpParams p,
                          float* __restrict pending) {
+    const F4 a_minus = splat(p.a_minus), lo = splat(p.w_min), hi = splat(p.w_max);
+    const F4 gain = splat(p.g_syn);
     for (const std::uint32_t* s = spikes; s != spikes_end; ++s) {
         if (s + kRowsAhead < spikes_end) {
             const std::uint32_t next = s[kRowsAhead];
@@ -102,7 +161,18 @@ void depress_and_deliver(const std::uint32_t* spikes, const std::uint32_t* spike
             prefetch_lines(post + from, row_begin[next + 1] - from);
         }
         const std::uint32_t last = row_begin[*s + 1];
-        for (std::uint32_t pos = row_begin[*s]; pos < last; ++pos) {
+        std::uint32_t pos = row_begin[*s];
+        for (; pos + 4 <= last; pos += 4) {
+            const F4 w =
+                depress4(weight + pos, post + pos, spiked_local, decayed_local, a_minus, lo, hi);
+            std::memcpy(weight + pos, &w, sizeof w);
+            const F4 current = w * gain;
+            pending[post[pos]] += current[0];
+            pending[post[pos + 1]] += current[1];
+            pending[post[pos + 2]] += current[2];
+            pending[post[pos + 3]] += current[3];
+        }
+        for (; pos < last; ++pos) {
             const std::uint32_t local = post[pos];
             float w = weight[pos];
             const float depressed =
@@ -119,6 +189,7 @@ template <class PostIx>
 void depress(const std::uint32_t* spikes, const std::uint32_t* spikes_end,
              const std::uint32_t* row_begin, float* __restrict weight, const PostIx* post,
              const std::uint8_t* spiked_local, const float* decayed_local, const StdpParams p) {
+    const F4 a_minus = splat(p.a_minus), lo = splat(p.w_min), hi = splat(p.w_max);
     for (const std::uint32_t* s = spikes; s != spikes_end; ++s) {
         if (s + kRowsAhead < spikes_end) {
             const std::uint32_t next = s[kRowsAhead];
@@ -127,7 +198,13 @@ void depress(const std::uint32_t* spikes, const std::uint32_t* spikes_end,
             prefetch_lines(post + from, row_begin[next + 1] - from);
         }
         const std::uint32_t last = row_begin[*s + 1];
-        for (std::uint32_t pos = row_begin[*s]; pos < last; ++pos) {
+        std::uint32_t pos = row_begin[*s];
+        for (; pos + 4 <= last; pos += 4) {
+            const F4 w =
+                depress4(weight + pos, post + pos, spiked_local, decayed_local, a_minus, lo, hi);
+            std::memcpy(weight + pos, &w, sizeof w);
+        }
+        for (; pos < last; ++pos) {
             const std::uint32_t local = post[pos];
             const float w = weight[pos];
             const float depressed =
