@@ -133,9 +133,12 @@ class BitIdentity : public ::testing::TestWithParam<std::size_t> {
     }
 
     // A delay for a new edge: mostly whole and fractional milliseconds that
-    // round differently at the steps used, sometimes zero.
+    // round differently at the steps used, sometimes zero, sometimes 70 ms
+    // (more than 64 ticks at most steps, arriving within a test) and
+    // sometimes 7 s (more than 65,535 ticks at 0.1 ms, never arriving here).
     float random_delay() {
-        static const float kDelays[] = {0.0f, 0.3f, 1.0f, 1.0f, 1.5f, 2.0f, 3.7f, 5.0f};
+        static const float kDelays[] = {0.0f, 0.3f, 1.0f, 1.0f,  1.5f,
+                                        2.0f, 3.7f, 5.0f, 70.0f, 7000.0f};
         return delays ? kDelays[fuzz.below(std::size(kDelays))] : 1.0f;
     }
 
