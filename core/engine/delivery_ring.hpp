@@ -1,7 +1,7 @@
 #pragma once
 // DeliveryRing: spikes in flight under synaptic delays, by arrival tick. An
-// entry names a pre neuron and one of its delay groups in a shard: the
-// synapses that deliver that pre's spike on that tick.
+// entry is a run of positions in a shard (a pre neuron's row or one of its
+// delay groups): the synapses that deliver that pre's spike on that tick.
 
 #include <cstdint>
 #include <map>
@@ -10,9 +10,9 @@
 namespace vorn {
 
 struct Arrival {
-    std::uint32_t pre;    // global neuron index
-    std::uint32_t group;  // delay group in the shard, or kWholeRow
-    static constexpr std::uint32_t kWholeRow = 0xffffffffu;
+    std::uint32_t pre;   // global neuron index
+    std::uint32_t from;  // first position
+    std::uint32_t to;    // one past the last position
 };
 
 class DeliveryRing {
@@ -28,22 +28,6 @@ class DeliveryRing {
     // Entries the ring holds storage for: bounded by the entries of the
     // ticks in flight at once, not by how many ticks have passed.
     std::size_t capacity() const;
-
-    // Every scheduled entry with its arrival tick, in tick order.
-    template <class Visit>
-    void for_each(Visit visit) const {
-        std::map<std::uint64_t, const std::vector<Arrival>*> order;
-        for (const Bucket& b : near_) {
-            if (b.used)
-                order.emplace(b.tick, &b.entries);
-        }
-        for (const auto& [tick, entries] : far_)
-            order.emplace(tick, &entries);
-        for (const auto& [tick, entries] : order) {
-            for (const Arrival& a : *entries)
-                visit(tick, a);
-        }
-    }
 
   private:
     // Ticks are kept in a ring of buckets while they fit, beyond in a map.

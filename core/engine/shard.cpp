@@ -12,8 +12,9 @@
 namespace vorn {
 namespace {
 
-constexpr std::size_t kPrefetch = 32;  // links ahead in the scattered walk
-constexpr std::size_t kRowsAhead = 2;  // spiking neurons ahead in a row walk
+constexpr std::size_t kPrefetch = 32;    // links ahead in the scattered walk
+constexpr std::size_t kRowsAhead = 2;    // spiking neurons ahead in a row walk
+constexpr std::size_t kSpikesAhead = 4;  // spiking neurons ahead when scheduling
 
 // Asks for every cache line of [begin, begin + count).
 template <class T>
@@ -79,7 +80,7 @@ std::uint32_t Shard::slot_of(std::uint32_t position) const {
 
 std::uint32_t Shard::group_of(std::uint32_t position) const {
     if (row_group.empty())
-        return Arrival::kWholeRow;
+        return kWholeRow;
     const std::uint32_t pre = pre_of(position);
     auto first = group_end.begin() + row_group[pre];
     auto last = group_end.begin() + row_group[pre + 1];
@@ -140,6 +141,8 @@ void Shard::plasticity(const ShardTick& t) {
     } else if (uniform == Uniform::None) {
         potentiate<Uniform::None>(t);
     }
+    const bool rescheduled = sync_recent(t);
+    const bool use_recent = !rescheduled && recent_valid_ && steady_ >= 2 && t.recent != nullptr;
     // Delivery on the next tick, straight from this walk, when every delay
     // is one tick and nothing else arrives then; else through the schedule.
     const bool fuse = ring.find(t.tick + 1) == nullptr && delay_ticks(max_delay, dt) == 1;
@@ -154,16 +157,11 @@ void Shard::plasticity(const ShardTick& t) {
     }
     switch (uniform) {
         case Uniform::Stdp:
-            if (fuse) {
-                depress_and_emit<Uniform::Stdp, true>(t);
-            } else {
-                uniform_depress(t, false);
-                schedule(t.spikes, t.n_spikes, t);
-            }
+            fuse ? depress_and_emit<Uniform::Stdp, true>(t) : uniform_depress(t, false);
             break;
         case Uniform::Static:
-            fuse ? depress_and_emit<Uniform::Static, true>(t)
-                 : depress_and_emit<Uniform::Static, false>(t);
+            if (fuse)
+                depress_and_emit<Uniform::Static, true>(t);
             break;
         case Uniform::None:
             fuse ? depress_and_emit<Uniform::None, true>(t)
@@ -172,8 +170,113 @@ void Shard::plasticity(const ShardTick& t) {
     }
     if (fuse) {
         sum_indirect();
+        return;
+    }
+    if (use_recent) {
+        if (has_long_)
+            schedule(t.spikes, t.n_spikes, t, true);
+        recent_ticks_ |= 1;
+    } else if (!rescheduled) {
+        schedule(t.spikes, t.n_spikes, t, false);
+    }
+    recompute_pending(t.tick + 1, nullptr, 0, *t.params, t.recent);
+}
+
+// Keeps reading arrivals from the recent bits only while they mean what
+// they did: when the step changes or the engine keeps no bits this tick,
+// every spike in flight goes into the ring (true: this tick's too). The
+// bits are read again once a step has held for two ticks, so that a step
+// that changes every tick does not reschedule every tick.
+bool Shard::sync_recent(const ShardTick& t) {
+    const float dt = t.ctx.dt_ms;
+    if (std::bit_cast<std::uint32_t>(dt) != std::bit_cast<std::uint32_t>(recent_dt_)) {
+        recent_dt_ = dt;
+        recent_valid_ = false;
+        steady_ = 0;
+    }
+    steady_ = std::min<std::uint32_t>(steady_ + 1, 2);
+    bool rescheduled = false;
+    if (recent_ticks_ != 0 && (!recent_valid_ || t.recent == nullptr)) {
+        reschedule(*t.history, t.tick);
+        rescheduled = true;
+    }
+    recent_ticks_ <<= 1;
+    if (!recent_valid_ && steady_ >= 2 && t.recent != nullptr)
+        refresh_recent(dt);
+    return rescheduled;
+}
+
+// The delay masks and runs of equal delay in ticks at step dt.
+void Shard::refresh_recent(float dt) {
+    const std::size_t n_pre = row_begin.size() - 1;
+    delay_mask_.assign(n_pre, 0);
+    tick_group_.assign(n_pre + 1, 0);
+    tick_end_.clear();
+    long_group_.clear();
+    has_long_ = false;
+    if (row_group.empty()) {
+        const std::uint64_t d = delay_ticks(uniform_delay, dt);
+        has_long_ = d > kRecentTicks && d != kNever;
+        for (std::size_t pre = 0; pre < n_pre; ++pre) {
+            tick_group_[pre] = static_cast<std::uint32_t>(tick_end_.size());
+            if (d <= kRecentTicks && row_begin[pre] != row_begin[pre + 1]) {
+                delay_mask_[pre] = std::uint64_t{1} << (d - 1);
+                tick_end_.push_back(row_begin[pre + 1]);
+            }
+        }
     } else {
-        recompute_pending(t.tick + 1, nullptr, 0, *t.params);
+        long_group_.resize(n_pre);
+        for (std::size_t pre = 0; pre < n_pre; ++pre) {
+            tick_group_[pre] = static_cast<std::uint32_t>(tick_end_.size());
+            long_group_[pre] = row_group[pre + 1];
+            std::uint64_t mask = 0;
+            std::uint64_t last = 0;
+            // A row's groups ascend in delay, so in ticks too.
+            for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; ++g) {
+                const std::uint64_t d = delay_ticks(group_delay[g], dt);
+                if (d > kRecentTicks) {
+                    long_group_[pre] = g;
+                    has_long_ = has_long_ || d != kNever;
+                    break;
+                }
+                if (d == last) {
+                    tick_end_.back() = group_end[g];
+                } else {
+                    tick_end_.push_back(group_end[g]);
+                    mask |= std::uint64_t{1} << (d - 1);
+                    last = d;
+                }
+            }
+            delay_mask_[pre] = mask;
+        }
+    }
+    tick_group_[n_pre] = static_cast<std::uint32_t>(tick_end_.size());
+    recent_valid_ = true;
+}
+
+// What arrives on the tick after the last from the spikes of the ticks in
+// recent_ticks_, in pre order: bit d - 1 of a pre's recent bits is its
+// spike d ticks before that tick.
+#if defined(__x86_64__)
+// With the popcnt instruction where the processor has it (a library call
+// otherwise, a sizeable share of this walk).
+__attribute__((target_clones("popcnt", "default")))
+#endif
+void Shard::recent_arrivals(const std::uint64_t* recent, std::vector<Arrival>& out) const {
+    const std::uint64_t ticks = recent_ticks_;
+    const std::size_t n_pre = delay_mask_.size();
+    for (std::uint32_t pre = 0; pre < n_pre; ++pre) {
+        const std::uint64_t mask = delay_mask_[pre];
+        std::uint64_t due = recent[pre] & mask & ticks;
+        if (due == 0)
+            continue;
+        const std::uint32_t first = tick_group_[pre];
+        do {
+            const std::uint64_t below = (due & (0 - due)) - 1;
+            const std::uint32_t g = first + static_cast<std::uint32_t>(std::popcount(mask & below));
+            out.push_back({pre, g == first ? row_begin[pre] : tick_end_[g - 1], tick_end_[g]});
+            due &= due - 1;
+        } while (due != 0);
     }
 }
 
@@ -297,20 +400,17 @@ void Shard::potentiate(const ShardTick& t) {
 }
 
 // Every synapse whose pre spiked: STDP depression where the post did not
-// spike (its weight is then final for this tick), then either the current
-// it delivers next tick (kFuse: every delay is one tick and nothing else
-// arrives then) or the schedule of the spike's arrivals. Pre neurons
-// ascend, so each direct post sums in creation order.
+// spike (its weight is then final for this tick), then with kFuse (every
+// delay is one tick and nothing else arrives then) the current it delivers
+// next tick. Pre neurons ascend, so each direct post sums in creation order.
 template <Shard::Uniform kMode, bool kFuse>
 void Shard::depress_and_emit(const ShardTick& t) {
     const SharedTraces& traces = *t.traces;
     const SynapseParams& params = *t.params;
     const std::uint32_t* spikes = t.spikes;
     const std::size_t n = t.n_spikes;
-    if constexpr (kMode == Uniform::Static && !kFuse) {
-        schedule(spikes, n, t);
+    if constexpr (kMode == Uniform::Static && !kFuse)
         return;
-    }
     const std::uint32_t u = uniform_word;
     const StdpParams stdp_u = kMode == Uniform::Stdp ? params.stdp[word::index(u)] : StdpParams{};
     const float static_gain =
@@ -362,17 +462,17 @@ void Shard::depress_and_emit(const ShardTick& t) {
                 deliver(pos, w * gain);
         }
     }
-    if constexpr (!kFuse)
-        schedule(spikes, n, t);
 }
 
 // Every spike of spikes[0, n) into the ring, one entry per delay group at
-// its arrival tick. The buckets of the next few ticks are looked up once.
-void Shard::schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick& t) {
+// its arrival tick (with long_only, only the groups of over kRecentTicks
+// ticks). The buckets of the next few ticks are looked up once.
+void Shard::schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick& t,
+                     bool long_only) {
     const float dt = t.ctx.dt_ms;
     if (row_group.empty()) {
         const std::uint64_t d = delay_ticks(uniform_delay, dt);
-        if (d == kNever)
+        if (d == kNever || (long_only && d <= kRecentTicks))
             return;
         std::vector<Arrival>* bucket = nullptr;
         for (std::size_t i = 0; i < n; ++i) {
@@ -381,7 +481,7 @@ void Shard::schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick
                 continue;
             if (bucket == nullptr)
                 bucket = &ring.at(t.tick + d);
-            bucket->push_back({pre, Arrival::kWholeRow});
+            bucket->push_back({pre, row_begin[pre], row_begin[pre + 1]});
         }
         return;
     }
@@ -389,7 +489,16 @@ void Shard::schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick
     std::array<std::vector<Arrival>*, 64> near{};  // by delay in ticks
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t pre = spikes[i];
-        for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; ++g) {
+        if (i + kSpikesAhead < n && !long_only) {
+            const std::uint32_t next = spikes[i + kSpikesAhead];
+            const std::uint32_t g0 = row_group[next];
+            const std::uint32_t count = row_group[next + 1] - g0;
+            prefetch_range(group_ticks_.data() + g0, count);
+            prefetch_range(group_end.data() + g0, count);
+        }
+        std::uint32_t g = long_only ? long_group_[pre] : row_group[pre];
+        std::uint32_t from = g == row_group[pre] ? row_begin[pre] : group_end[g - 1];
+        for (; g < row_group[pre + 1]; from = group_end[g++]) {
             std::uint64_t d = group_ticks_[g];
             if (d == 0)
                 d = delay_ticks(group_delay[g], dt);
@@ -403,7 +512,7 @@ void Shard::schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick
             } else {
                 bucket = &ring.at(t.tick + d);
             }
-            bucket->push_back({pre, g});
+            bucket->push_back({pre, from, group_end[g]});
         }
     }
 }
@@ -425,23 +534,36 @@ void Shard::refresh_group_ticks(float dt) {
 // ---- delivery ------------------------------------------------------------
 
 void Shard::recompute_pending(std::uint64_t tick, const std::uint32_t* last_spikes,
-                              std::size_t n_last, const SynapseParams& p) {
+                              std::size_t n_last, const SynapseParams& p,
+                              const std::uint64_t* recent) {
     std::fill(pending.begin(), pending.end(), 0.0f);
     indirect_.clear();
     const bool due = ring.find(tick) != nullptr;
-    if (last_fused && n_last > 0) {
+    const bool rows = last_fused && n_last > 0;
+    const bool from_recent = recent != nullptr && recent_ticks_ != 0;
+    if (!rows && !from_recent) {
+        // The tick's entries are delivered where they are: the ring drops
+        // them after this tick.
+        if (due)
+            deliver_arrivals(ring.at(tick), p);
+    } else if (!rows && !due) {
         arrivals_.clear();
-        for (std::size_t i = 0; i < n_last; ++i)
-            arrivals_.push_back({last_spikes[i], Arrival::kWholeRow});
+        recent_arrivals(recent, arrivals_);
+        deliver_sorted(arrivals_, p);
+    } else {
+        arrivals_.clear();
+        for (std::size_t i = 0; i < n_last && rows; ++i) {
+            const std::uint32_t pre = last_spikes[i];
+            if (row_begin[pre] != row_begin[pre + 1])
+                arrivals_.push_back({pre, row_begin[pre], row_begin[pre + 1]});
+        }
         if (due) {
             const std::vector<Arrival>& more = ring.at(tick);
             arrivals_.insert(arrivals_.end(), more.begin(), more.end());
         }
+        if (from_recent)
+            recent_arrivals(recent, arrivals_);
         deliver_arrivals(arrivals_, p);
-    } else if (due) {
-        // The tick's entries are delivered where they are: the ring drops
-        // them after this tick.
-        deliver_arrivals(ring.at(tick), p);
     }
     sum_indirect();
 }
@@ -450,37 +572,30 @@ void Shard::deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams
     if (arrivals.empty())
         return;
     sort_by_pre(arrivals, arrivals_scratch_, sort_count_);
+    deliver_sorted(arrivals, p);
+}
+
+void Shard::deliver_sorted(const std::vector<Arrival>& arrivals, const SynapseParams& p) {
+    if (arrivals.empty())
+        return;
     if (words.empty() && all_direct) {
-        // One gain for all, every post direct: ranges through the kernel.
-        ranges_.clear();
-        for (const Arrival& a : arrivals) {
-            if (a.group == Arrival::kWholeRow)
-                ranges_.push_back({row_begin[a.pre], row_begin[a.pre + 1]});
-            else
-                ranges_.push_back({group_begin(a.pre, a.group), group_end[a.group]});
-        }
-        const float gain = gain_at(ranges_[0].from, p);
+        // One gain for all, every post direct: the runs through the kernel.
+        const float gain = gain_at(arrivals[0].from, p);
+        const Arrival* first = arrivals.data();
+        const Arrival* last = first + arrivals.size();
         if (post.narrow())
-            kernels::deliver(ranges_.data(), ranges_.data() + ranges_.size(), weight.data(),
-                             post.data16(), gain, pending.data());
+            kernels::deliver(first, last, weight.data(), post.data16(), gain, pending.data());
         else
-            kernels::deliver(ranges_.data(), ranges_.data() + ranges_.size(), weight.data(),
-                             post.data32(), gain, pending.data());
+            kernels::deliver(first, last, weight.data(), post.data32(), gain, pending.data());
         return;
     }
     for (const Arrival& a : arrivals) {
-        std::uint32_t from = row_begin[a.pre];
-        std::uint32_t to = row_begin[a.pre + 1];
-        if (a.group != Arrival::kWholeRow) {
-            from = group_begin(a.pre, a.group);
-            to = group_end[a.group];
-        }
         if (words.empty()) {
-            const float gain = gain_at(from, p);
-            for (std::uint32_t pos = from; pos < to; ++pos)
+            const float gain = gain_at(a.from, p);
+            for (std::uint32_t pos = a.from; pos < a.to; ++pos)
                 deliver(pos, weight[pos] * gain);
         } else {
-            for (std::uint32_t pos = from; pos < to; ++pos)
+            for (std::uint32_t pos = a.from; pos < a.to; ++pos)
                 deliver(pos, weight[pos] * gain_at(pos, p));
         }
     }
@@ -507,6 +622,7 @@ void Shard::sum_indirect() {
 void Shard::reschedule(const SpikeHistory& history, std::uint64_t now) {
     ring.clear();
     last_fused = false;
+    recent_ticks_ = 0;
     for (const TickSpikes& t : history.ticks()) {
         for (std::uint32_t pre : t.spikes) {
             if (row_begin[pre] == row_begin[pre + 1])
@@ -514,13 +630,14 @@ void Shard::reschedule(const SpikeHistory& history, std::uint64_t now) {
             if (row_group.empty()) {
                 const std::uint64_t d = delay_ticks(uniform_delay, t.dt_ms);
                 if (d != kNever && t.tick + d > now)
-                    ring.at(t.tick + d).push_back({pre, Arrival::kWholeRow});
+                    ring.at(t.tick + d).push_back({pre, row_begin[pre], row_begin[pre + 1]});
                 continue;
             }
-            for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; ++g) {
+            std::uint32_t from = row_begin[pre];
+            for (std::uint32_t g = row_group[pre]; g < row_group[pre + 1]; from = group_end[g++]) {
                 const std::uint64_t d = delay_ticks(group_delay[g], t.dt_ms);
                 if (d != kNever && t.tick + d > now)
-                    ring.at(t.tick + d).push_back({pre, g});
+                    ring.at(t.tick + d).push_back({pre, from, group_end[g]});
             }
         }
     }

@@ -60,6 +60,10 @@ struct ShardTick {
     std::size_t n_spikes = 0;
     const SharedTraces* traces = nullptr;
     const SynapseParams* params = nullptr;
+    // Per global neuron, bit k: it spiked k ticks before this one; nullptr
+    // when the engine does not keep these bits this tick.
+    const std::uint64_t* recent = nullptr;
+    const SpikeHistory* history = nullptr;  // the spikes that may still arrive
 };
 
 class Shard {
@@ -76,6 +80,7 @@ class Shard {
     // The delay of a position, ms.
     float delay_of(std::uint32_t position) const;
     // The delay group of a position (kWholeRow when delays are uniform).
+    static constexpr std::uint32_t kWholeRow = 0xffffffffu;
     std::uint32_t group_of(std::uint32_t position) const;
     // Positions of delay group g.
     std::uint32_t group_begin(std::uint32_t pre, std::uint32_t g) const {
@@ -98,9 +103,10 @@ class Shard {
     // the next tick into pending.
     void plasticity(const ShardTick& t);
     // Recomputes pending for tick `tick` from what arrives then (the whole
-    // rows of last_spikes when the last tick was delivered directly).
+    // rows of last_spikes when the last tick was delivered directly; recent
+    // as in ShardTick, as of the last tick).
     void recompute_pending(std::uint64_t tick, const std::uint32_t* last_spikes, std::size_t n_last,
-                           const SynapseParams& p);
+                           const SynapseParams& p, const std::uint64_t* recent);
     // Adds pending of the shard's neurons to input (global indices), where
     // it is not exactly zero, and forgets what arrived on `tick`.
     void apply_pending(std::uint64_t tick, float* input);
@@ -169,9 +175,13 @@ class Shard {
     void update_plastic(const ShardTick& t);
     void uniform_potentiate(const ShardTick& t);
     void uniform_depress(const ShardTick& t, bool deliver);
-    void schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick& t);
+    void schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick& t, bool long_only);
     void refresh_group_ticks(float dt);
+    bool sync_recent(const ShardTick& t);
+    void refresh_recent(float dt);
+    void recent_arrivals(const std::uint64_t* recent, std::vector<Arrival>& out) const;
     void deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p);
+    void deliver_sorted(const std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver(std::uint32_t position, float value) {
         const std::uint32_t p = post[position];
         if (direct[p]) {
@@ -191,12 +201,29 @@ class Shard {
     std::vector<Arrival> arrivals_;
     std::vector<Arrival> arrivals_scratch_;
     std::vector<std::uint32_t> sort_count_;
-    std::vector<kernels::Range> ranges_;
     std::vector<PlasticDecays> decays_;
     // Each group's delay in ticks at group_ticks_dt_, 0 where too long for
     // 16 bits.
     std::vector<std::uint16_t> group_ticks_;
     float group_ticks_dt_ = 0.0f;
+
+    // Spikes in flight without the ring: the spikes of the ticks marked in
+    // recent_ticks_ (bit k: k ticks before the last) were not scheduled;
+    // their synapses with delays of 1 to kRecentTicks ticks at step
+    // recent_dt_ arrive as the neurons' recent bits tell. Longer delays go
+    // through the ring.
+    static constexpr std::uint64_t kRecentTicks = 64;
+    std::uint64_t recent_ticks_ = 0;
+    float recent_dt_ = 0.0f;
+    std::uint32_t steady_ = 0;               // ticks in a row at recent_dt_, up to 2
+    bool recent_valid_ = false;              // the arrays below are for recent_dt_
+    bool has_long_ = false;                  // some delay over kRecentTicks ticks
+    std::vector<std::uint64_t> delay_mask_;  // per pre: bit d - 1 for each delay of d ticks
+    // Per pre plus one: the runs of its row with one delay in ticks (up to
+    // kRecentTicks), ascending; each ends at tick_end_.
+    std::vector<std::uint32_t> tick_group_;
+    std::vector<std::uint32_t> tick_end_;
+    std::vector<std::uint32_t> long_group_;  // per pre: its first delay group over kRecentTicks
 };
 
 }  // namespace vorn

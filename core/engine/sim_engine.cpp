@@ -32,7 +32,7 @@ void SimEngine::Impl::tick(float dt_ms) {
     auto neurons_phase = [&](std::size_t s) {
         Shard& sh = shards[s];
         if (recompute)
-            sh.recompute_pending(ticks, spikes.data(), spikes.size(), params);
+            sh.recompute_pending(ticks, spikes.data(), spikes.size(), params, recent.data());
         if (!poisson.empty())
             poisson.apply(ticks, dt_ms, sh.begin, sh.end, input.data());
         sh.apply_pending(ticks, input.data());
@@ -50,8 +50,18 @@ void SimEngine::Impl::tick(float dt_ms) {
         share_spikes(dt_ms);
     history.push(ticks, dt_ms, spikes);
     history.trim(ticks, max_delay);
+    // Shards read arrivals from these bits only for the ticks since they
+    // last rescheduled, which they do when the step changes or the bits
+    // are not kept.
+    const bool keep_recent = delay_ticks(max_delay, dt_ms) > 1;
+    if (keep_recent) {
+        for (std::size_t n = 0; n < recent.size(); ++n)
+            recent[n] = recent[n] << 1 | spiked[n];
+    }
 
-    const ShardTick t{ctx, ticks, spiked.data(), spikes.data(), spikes.size(), &traces, &params};
+    const ShardTick t{ctx,           ticks,   spiked.data(), spikes.data(),
+                      spikes.size(), &traces, &params,       keep_recent ? recent.data() : nullptr,
+                      &history};
     auto plasticity_phase = [&](std::size_t s) { shards[s].plasticity(t); };
     each_shard(plasticity_phase);
     pending_valid = true;

@@ -52,6 +52,9 @@ struct SimEngine::Impl {
     // Per neuron.
     std::vector<float> input;
     std::vector<std::uint8_t> spiked;
+    // Per neuron, bit k: it spiked k ticks before the last one. Kept while
+    // some delay is longer than one tick.
+    std::vector<std::uint64_t> recent;
     std::vector<std::uint32_t> spikes;  // the last tick's, ascending
     std::vector<std::vector<std::uint32_t>> shard_spikes;
 
@@ -67,7 +70,7 @@ struct SimEngine::Impl {
     std::uint32_t mine_end = 0;
     std::vector<std::uint32_t> local_spikes;   // this rank's, before the exchange
     std::vector<std::uint32_t> remote_spiked;  // other ranks' neurons flagged in spiked
-    double work = 0.0;  // rough work per tick, for choosing threads
+    double work = 0.0;                         // rough work per tick, for choosing threads
     double min_parallel_work = engine_detail::kParallelWork;
 
     // ---- neurons ---------------------------------------------------------
@@ -77,6 +80,7 @@ struct SimEngine::Impl {
         neurons.reserve(more, config);
         input.reserve(n);
         spiked.reserve(n);
+        recent.reserve(n);
         traces.reserve(n);
         stimulations.reserve_neurons(n);
     }
@@ -88,6 +92,7 @@ struct SimEngine::Impl {
             return;
         input.resize(n, 0.0f);
         spiked.resize(n, 0);
+        recent.resize(n, 0);
         traces.resize(n);
         stimulations.resize_neurons(n);
         synapses.invalidate();
@@ -136,7 +141,9 @@ struct SimEngine::Impl {
         return {static_cast<std::size_t>(exchange->size()),
                 static_cast<std::size_t>(exchange->rank()), n_threads};
     }
-    bool holds(std::uint32_t neuron) const { return neuron >= mine_begin && neuron < mine_end; }
+    bool holds(std::uint32_t neuron) const {
+        return neuron >= mine_begin && neuron < mine_end;
+    }
     // Fresh ids: rank 0's draws from the random source, the same on every rank.
     std::expected<std::vector<Uuid>, EngineError> mint_ids(std::size_t count) {
         std::vector<Uuid> ids(count);

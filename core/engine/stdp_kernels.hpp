@@ -27,18 +27,6 @@ inline void prefetch_lines(const T* p, std::size_t count) {
         __builtin_prefetch(c);
 }
 
-// Every line that [first, last) touches, also the last one of a span that
-// starts late in a line.
-template <class T>
-inline void prefetch_span(const T* first, const T* last) {
-    if (first == last)
-        return;
-    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(last - 1);
-    for (std::uintptr_t c = reinterpret_cast<std::uintptr_t>(first) & ~std::uintptr_t{63}; c <= end;
-         c += 64)
-        __builtin_prefetch(reinterpret_cast<const void*>(c));
-}
-
 // Four lanes of single precision, and their masks. Lane by lane the
 // arithmetic is the scalar arithmetic, so results are the same bits.
 using F4 = float __attribute__((vector_size(16)));
@@ -215,19 +203,19 @@ void depress(const std::uint32_t* spikes, const std::uint32_t* spikes_end,
 }
 
 // The current of positions [from, to) into pending of their (direct) posts,
-// one range after the other: the ranges come sorted by pre neuron.
-struct Range {
-    std::uint32_t from;
-    std::uint32_t to;
-};
-template <class PostIx>
+// one range after the other: the ranges come sorted by pre neuron. Delay
+// groups are a few synapses each, so the first and last line of a range
+// further on are fetched ahead (a longer range streams).
+template <class Range, class PostIx>
 void deliver(const Range* ranges, const Range* ranges_end, const float* weight, const PostIx* post,
              float gain, float* __restrict pending) {
     for (const Range* r = ranges; r != ranges_end; ++r) {
         if (r + kRangesAhead < ranges_end) {
             const Range& next = r[kRangesAhead];
-            prefetch_span(weight + next.from, weight + next.to);
-            prefetch_span(post + next.from, post + next.to);
+            __builtin_prefetch(weight + next.from);
+            __builtin_prefetch(weight + next.to - 1);
+            __builtin_prefetch(post + next.from);
+            __builtin_prefetch(post + next.to - 1);
         }
         for (std::uint32_t pos = r->from; pos < r->to; ++pos)
             pending[post[pos]] += weight[pos] * gain;

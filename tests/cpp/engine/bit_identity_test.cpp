@@ -526,6 +526,12 @@ TEST_P(BitIdentity, DelaysStaticSynapsesAndNoise) {
             random_noise();
     }
     compare_state();
+    // A step that changes every tick, then one that holds for two or three
+    // ticks between changes, while spikes are in flight.
+    const float kPattern[] = {1.0f, 1.0f, 0.5f, 0.5f, 0.5f, 0.25f};
+    for (int t = 0; t < 60; ++t)
+        run_and_compare(1, t < 20 ? kSteps[t % 2] : kPattern[t % std::size(kPattern)]);
+    compare_state();
     EXPECT_GT(total_spikes, 2000u);
 }
 
