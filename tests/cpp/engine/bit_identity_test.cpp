@@ -137,6 +137,8 @@ class BitIdentity : public ::testing::TestWithParam<std::size_t> {
     // (more than 64 ticks at most steps, arriving within a test) and
     // sometimes 7 s (more than 65,535 ticks at 0.1 ms, never arriving here).
     float random_delay() {
+        if (!delay_choices.empty())
+            return delay_choices[fuzz.below(delay_choices.size())];
         static const float kDelays[] = {0.0f, 0.3f, 1.0f, 1.0f,  1.5f,
                                         2.0f, 3.7f, 5.0f, 70.0f, 7000.0f};
         return delays ? kDelays[fuzz.below(std::size(kDelays))] : 1.0f;
@@ -393,10 +395,11 @@ class BitIdentity : public ::testing::TestWithParam<std::size_t> {
         }
     }
 
-    double plastic_share = 0.0;    // chance that a new edge is plastic
-    double static_share = 0.0;     // chance that a new non-plastic edge is static
-    bool delays = false;           // new edges get random delays
-    std::set<Uuid> plastic_posts;  // posts whose new edges are plastic
+    double plastic_share = 0.0;        // chance that a new edge is plastic
+    double static_share = 0.0;         // chance that a new non-plastic edge is static
+    bool delays = false;               // new edges get random delays
+    std::vector<float> delay_choices;  // when not empty, the delays drawn from
+    std::set<Uuid> plastic_posts;      // posts whose new edges are plastic
     Fuzz fuzz{20261206};
     SimEngine engine;
     testing::ReferenceEngine ref;
@@ -625,6 +628,76 @@ TEST_P(BitIdentity, CheckpointContinuesBitForBit) {
     for (std::size_t i = 0; i < p.size(); ++i)
         ASSERT_TRUE(bits_equal(p[i].second, q[i].second)) << "synapse " << i;
     EXPECT_EQ(engine.modulator_levels(), copy->modulator_levels());
+}
+
+// Delays of 63, 64 and 65 ticks at the steps used (and a step of 0), where
+// arrivals move between the recent-spike window and the ring, with edits,
+// new delays and steps that hold for a few ticks between changes.
+TEST_P(BitIdentity, DelaysAroundTheBitWindow) {
+    delays = true;
+    delay_choices = {0.0f, 1.0f, 2.0f, 32.0f, 32.5f, 63.0f, 63.6f, 64.0f, 64.4f, 65.0f, 100.0f};
+    static_share = 0.3;
+    plastic_share = 0.1;
+    for (std::size_t i = 0; i < 120; ++i)
+        add_neuron(fuzz.fresh_id(), model_config(i % 7 == 3 ? i : 0));
+    for (std::size_t i = 0; i < node_ids.size(); ++i) {
+        for (std::size_t j = 0; j < node_ids.size(); ++j) {
+            if (fuzz.chance(0.06))
+                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
+        }
+    }
+    random_noise();
+    random_stimulations(120);
+    const float kSteps[] = {1.0f, 0.5f, 1.0f, 2.0f, 0.5f, 0.0f};
+    for (int round = 0; round < 14; ++round) {
+        const float dt = kSteps[round % std::size(kSteps)];
+        run_and_compare(dt == 0.0f ? 3 : (round % 3 == 1 ? 150 : 70), dt);
+        compare_state();
+        random_edits(100, 40, 20);
+        if (fuzz.chance(0.3))
+            random_delays();
+        if (fuzz.chance(0.3))
+            random_noise();
+    }
+    const float kPattern[] = {1.0f, 1.0f, 0.5f, 0.5f, 0.5f, 1.0f, 1.0f, 1.0f, 2.0f};
+    for (int t = 0; t < 300; ++t) {
+        run_and_compare(1, kPattern[(t / 7) % std::size(kPattern)]);
+        if (t % 37 == 5)
+            random_synapse_writes(30);
+    }
+    compare_state();
+    EXPECT_GT(total_spikes, 2000u);
+}
+
+// Delays of one tick onto the first half of the neurons and three onto the
+// rest, so that on three threads the first shard delivers straight from its
+// row walk while the others read recent spikes; weights written between
+// ticks make every shard recompute what arrives next.
+TEST_P(BitIdentity, OneTickShardBesideDelayedShards) {
+    for (std::size_t i = 0; i < 150; ++i)
+        add_neuron(fuzz.fresh_id());
+    for (std::size_t i = 0; i < node_ids.size(); ++i) {
+        for (std::size_t j = 0; j < node_ids.size(); ++j) {
+            if (fuzz.chance(0.06))
+                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
+        }
+    }
+    random_stimulations(150);
+    std::set<Uuid> first_half(node_ids.begin(), node_ids.begin() + node_ids.size() / 2);
+    std::vector<float> d(ref.synapses.size());
+    for (std::size_t i = 0; i < d.size(); ++i)
+        d[i] = first_half.contains(ref.synapses[i]->post_id()) ? 1.0f : 3.0f;
+    ASSERT_TRUE(engine.set_delays(d));
+    ref.delays = d;
+    for (int t = 0; t < 240; ++t) {
+        run_and_compare(1, t >= 120 && t < 160 ? 0.5f : 1.0f);
+        if (t % 9 == 4)
+            random_synapse_writes(20);
+    }
+    compare_state();
+    EXPECT_GT(total_spikes, 1000u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, BitIdentity, ::testing::Values(1, 2, 3));
