@@ -262,14 +262,14 @@ void Shard::refresh_recent(float dt) {
 // otherwise, a sizeable share of this walk).
 __attribute__((target_clones("popcnt", "default")))
 #endif
-void Shard::recent_arrivals(const std::uint64_t* recent, std::vector<Arrival>& out) const {
+void Shard::recent_arrivals(const RecentSpikes& recent, std::vector<Arrival>& out) const {
     const std::uint64_t ticks = recent_ticks_;
     const std::size_t n_pre = delay_mask_.size();
-    for (std::uint32_t pre = 0; pre < n_pre; ++pre) {
+    auto visit = [&](std::uint32_t pre) {
         const std::uint64_t mask = delay_mask_[pre];
-        std::uint64_t due = recent[pre] & mask & ticks;
+        std::uint64_t due = recent.bits[pre] & mask & ticks;
         if (due == 0)
-            continue;
+            return;
         const std::uint32_t first = tick_group_[pre];
         do {
             const std::uint64_t below = (due & (0 - due)) - 1;
@@ -277,7 +277,15 @@ void Shard::recent_arrivals(const std::uint64_t* recent, std::vector<Arrival>& o
             out.push_back({pre, g == first ? row_begin[pre] : tick_end_[g - 1], tick_end_[g]});
             due &= due - 1;
         } while (due != 0);
+    };
+    if (recent.active == nullptr) {
+        const std::size_t n = std::min(n_pre, recent.n_active);
+        for (std::uint32_t pre = 0; pre < n; ++pre)
+            visit(pre);
+        return;
     }
+    for (std::size_t i = 0; i < recent.n_active && recent.active[i] < n_pre; ++i)
+        visit(recent.active[i]);
 }
 
 // Potentiation when every synapse is STDP with one parameter set and shared
@@ -535,7 +543,7 @@ void Shard::refresh_group_ticks(float dt) {
 
 void Shard::recompute_pending(std::uint64_t tick, const std::uint32_t* last_spikes,
                               std::size_t n_last, const SynapseParams& p,
-                              const std::uint64_t* recent) {
+                              const RecentSpikes* recent) {
     std::fill(pending.begin(), pending.end(), 0.0f);
     indirect_.clear();
     const bool due = ring.find(tick) != nullptr;
@@ -548,7 +556,7 @@ void Shard::recompute_pending(std::uint64_t tick, const std::uint32_t* last_spik
             deliver_arrivals(ring.at(tick), p);
     } else if (!rows && !due) {
         arrivals_.clear();
-        recent_arrivals(recent, arrivals_);
+        recent_arrivals(*recent, arrivals_);
         deliver_sorted(arrivals_, p);
     } else {
         arrivals_.clear();
@@ -562,7 +570,7 @@ void Shard::recompute_pending(std::uint64_t tick, const std::uint32_t* last_spik
             arrivals_.insert(arrivals_.end(), more.begin(), more.end());
         }
         if (from_recent)
-            recent_arrivals(recent, arrivals_);
+            recent_arrivals(*recent, arrivals_);
         deliver_arrivals(arrivals_, p);
     }
     sum_indirect();

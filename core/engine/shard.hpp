@@ -51,6 +51,16 @@ struct PlasticEntry {
 std::uint64_t delay_ticks(float delay_ms, float dt_ms);
 constexpr std::uint64_t kNever = ~std::uint64_t{0};
 
+// Which neurons spiked in each of the last 64 ticks: per global neuron,
+// bit k of bits is a spike k ticks before the last tick. active lists, in
+// ascending order, every neuron whose bits are not all zero (nullptr: the
+// first n_active neurons).
+struct RecentSpikes {
+    const std::uint64_t* bits = nullptr;
+    const std::uint32_t* active = nullptr;
+    std::size_t n_active = 0;
+};
+
 // What every shard reads in one tick's plasticity phase.
 struct ShardTick {
     StepContext ctx;
@@ -60,9 +70,9 @@ struct ShardTick {
     std::size_t n_spikes = 0;
     const SharedTraces* traces = nullptr;
     const SynapseParams* params = nullptr;
-    // Per global neuron, bit k: it spiked k ticks before this one; nullptr
-    // when the engine does not keep these bits this tick.
-    const std::uint64_t* recent = nullptr;
+    // The recent spikes up to this tick; nullptr when the engine does not
+    // keep them this tick.
+    const RecentSpikes* recent = nullptr;
     const SpikeHistory* history = nullptr;  // the spikes that may still arrive
 };
 
@@ -106,7 +116,7 @@ class Shard {
     // rows of last_spikes when the last tick was delivered directly; recent
     // as in ShardTick, as of the last tick).
     void recompute_pending(std::uint64_t tick, const std::uint32_t* last_spikes, std::size_t n_last,
-                           const SynapseParams& p, const std::uint64_t* recent);
+                           const SynapseParams& p, const RecentSpikes* recent);
     // Adds pending of the shard's neurons to input (global indices), where
     // it is not exactly zero, and forgets what arrived on `tick`.
     void apply_pending(std::uint64_t tick, float* input);
@@ -179,7 +189,7 @@ class Shard {
     void refresh_group_ticks(float dt);
     bool sync_recent(const ShardTick& t);
     void refresh_recent(float dt);
-    void recent_arrivals(const std::uint64_t* recent, std::vector<Arrival>& out) const;
+    void recent_arrivals(const RecentSpikes& recent, std::vector<Arrival>& out) const;
     void deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver_sorted(const std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver(std::uint32_t position, float value) {

@@ -29,10 +29,11 @@ void SimEngine::Impl::tick(float dt_ms) {
 
     // Each shard: its input (noise, then what arrives), its neurons, and
     // the shared traces of its neurons.
+    const RecentSpikes kept_before = recent_spikes();
     auto neurons_phase = [&](std::size_t s) {
         Shard& sh = shards[s];
         if (recompute)
-            sh.recompute_pending(ticks, spikes.data(), spikes.size(), params, recent.data());
+            sh.recompute_pending(ticks, spikes.data(), spikes.size(), params, &kept_before);
         if (!poisson.empty())
             poisson.apply(ticks, dt_ms, sh.begin, sh.end, input.data());
         sh.apply_pending(ticks, input.data());
@@ -54,13 +55,12 @@ void SimEngine::Impl::tick(float dt_ms) {
     // last rescheduled, which they do when the step changes or the bits
     // are not kept.
     const bool keep_recent = delay_ticks(max_delay, dt_ms) > 1;
-    if (keep_recent) {
-        for (std::size_t n = 0; n < recent.size(); ++n)
-            recent[n] = recent[n] << 1 | spiked[n];
-    }
+    if (keep_recent)
+        keep_recent_spikes();
+    const RecentSpikes kept = recent_spikes();
 
     const ShardTick t{ctx,           ticks,   spiked.data(), spikes.data(),
-                      spikes.size(), &traces, &params,       keep_recent ? recent.data() : nullptr,
+                      spikes.size(), &traces, &params,       keep_recent ? &kept : nullptr,
                       &history};
     auto plasticity_phase = [&](std::size_t s) { shards[s].plasticity(t); };
     each_shard(plasticity_phase);
@@ -68,6 +68,48 @@ void SimEngine::Impl::tick(float dt_ms) {
 
     if (!recorders.empty())
         recorders.record(t_ms, spikes, neurons, [this](std::uint32_t n) { return holds(n); });
+}
+
+// Shifts this tick's spikes into the recent bits. While many neurons
+// spiked within the last 64 ticks, every neuron's bits are shifted (a plain
+// loop) and shards read them all; else only those of the neurons in
+// recent_active and of this tick's spikes, and shards read those.
+void SimEngine::Impl::keep_recent_spikes() {
+    const std::size_t n = recent.size();
+    if (recent_all || recent_active.size() + spikes.size() > n / 8) {
+        std::size_t live = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            recent[k] = recent[k] << 1 | spiked[k];
+            live += recent[k] != 0;
+        }
+        recent_all = live > n / 16;
+        if (!recent_all) {
+            recent_active.clear();
+            for (std::uint32_t k = 0; k < n; ++k) {
+                if (recent[k] != 0)
+                    recent_active.push_back(k);
+            }
+        }
+        return;
+    }
+    std::vector<std::uint32_t>& next = recent_scratch;
+    next.clear();
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < recent_active.size() || j < spikes.size()) {
+        std::uint32_t k;
+        if (j == spikes.size() || (i < recent_active.size() && recent_active[i] < spikes[j])) {
+            k = recent_active[i++];
+        } else {
+            k = spikes[j++];
+            if (i < recent_active.size() && recent_active[i] == k)
+                ++i;
+        }
+        recent[k] = recent[k] << 1 | spiked[k];
+        if (recent[k] != 0)
+            next.push_back(k);
+    }
+    recent_active.swap(next);
 }
 
 // Every rank's spikes, and the spike flags and shared traces of the

@@ -52,9 +52,19 @@ struct SimEngine::Impl {
     // Per neuron.
     std::vector<float> input;
     std::vector<std::uint8_t> spiked;
-    // Per neuron, bit k: it spiked k ticks before the last one. Kept while
-    // some delay is longer than one tick.
+    // Per neuron, bit k: it spiked k ticks before the last one; kept while
+    // some delay is longer than one tick. Unless recent_all, recent_active
+    // lists (ascending) every neuron whose bits are not all zero.
     std::vector<std::uint64_t> recent;
+    std::vector<std::uint32_t> recent_active;
+    std::vector<std::uint32_t> recent_scratch;
+    bool recent_all = false;
+    void keep_recent_spikes();
+    RecentSpikes recent_spikes() const {
+        if (recent_all)
+            return {recent.data(), nullptr, recent.size()};
+        return {recent.data(), recent_active.data(), recent_active.size()};
+    }
     std::vector<std::uint32_t> spikes;  // the last tick's, ascending
     std::vector<std::vector<std::uint32_t>> shard_spikes;
 
@@ -81,6 +91,8 @@ struct SimEngine::Impl {
         input.reserve(n);
         spiked.reserve(n);
         recent.reserve(n);
+        recent_active.reserve(n);
+        recent_scratch.reserve(n);
         traces.reserve(n);
         stimulations.reserve_neurons(n);
     }

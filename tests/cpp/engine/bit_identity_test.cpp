@@ -700,6 +700,35 @@ TEST_P(BitIdentity, OneTickShardBesideDelayedShards) {
     EXPECT_GT(total_spikes, 1000u);
 }
 
+// Few neurons firing among many, so that only those with spikes in the
+// last 64 ticks are followed, then a burst that makes most of them fire and
+// its end; delays up to 70 ms.
+TEST_P(BitIdentity, SparseActivityWithDelays) {
+    delays = true;
+    static_share = 0.2;
+    for (std::size_t i = 0; i < 700; ++i)
+        add_neuron(fuzz.fresh_id());
+    for (std::size_t k = 0; k < 4000; ++k) {
+        const Uuid& pre = node_ids[fuzz.below(node_ids.size())];
+        const Uuid& post = node_ids[fuzz.below(node_ids.size())];
+        add_edge(fuzz.fresh_id(), pre, post, static_cast<float>(fuzz.uniform(0.0, 1.0)));
+    }
+    auto drive = [&](std::size_t count, float current, float duration) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const Uuid& id = node_ids[fuzz.below(node_ids.size())];
+            engine.stimulate(id, current, duration);
+            ref.stimulate(id, current, duration);
+        }
+    };
+    drive(12, 40.0f, 400.0f);
+    run_and_compare(120, 1.0f);
+    drive(600, 40.0f, 30.0f);
+    run_and_compare(100, 1.0f);
+    run_and_compare(60, 0.5f);
+    compare_state();
+    EXPECT_GT(total_spikes, 1000u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Threads, BitIdentity, ::testing::Values(1, 2, 3));
 
 // Documents that are not checkpoints of this version are refused with the
