@@ -257,12 +257,8 @@ void Shard::refresh_recent(float dt) {
 // What arrives on the tick after the last from the spikes of the ticks in
 // recent_ticks_, in pre order: bit d - 1 of a pre's recent bits is its
 // spike d ticks before that tick.
-#if defined(__x86_64__)
-// With the popcnt instruction where the processor has it (a library call
-// otherwise, a sizeable share of this walk).
-__attribute__((target_clones("popcnt", "default")))
-#endif
-void Shard::recent_arrivals(const RecentSpikes& recent, std::vector<Arrival>& out) const {
+__attribute__((always_inline)) inline void Shard::recent_arrivals_with(
+    const RecentSpikes& recent, std::vector<Arrival>& out) const {
     const std::uint64_t ticks = recent_ticks_;
     const std::size_t n_pre = delay_mask_.size();
     auto visit = [&](std::uint32_t pre) {
@@ -287,6 +283,28 @@ void Shard::recent_arrivals(const RecentSpikes& recent, std::vector<Arrival>& ou
     for (std::size_t i = 0; i < recent.n_active && recent.active[i] < n_pre; ++i)
         visit(recent.active[i]);
 }
+
+// Counting the bits below a delay takes one instruction where the processor
+// has it, and a library call otherwise, a sizeable share of this walk: the
+// walk is compiled both ways and chosen at run time (not by an ifunc, which
+// the thread sanitizer's runtime cannot start under).
+void Shard::recent_arrivals(const RecentSpikes& recent, std::vector<Arrival>& out) const {
+#if defined(__x86_64__)
+    static const bool has_popcnt = __builtin_cpu_supports("popcnt");
+    if (has_popcnt) {
+        recent_arrivals_popcnt(recent, out);
+        return;
+    }
+#endif
+    recent_arrivals_with(recent, out);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("popcnt"))) void Shard::recent_arrivals_popcnt(
+    const RecentSpikes& recent, std::vector<Arrival>& out) const {
+    recent_arrivals_with(recent, out);
+}
+#endif
 
 // Potentiation when every synapse is STDP with one parameter set and shared
 // traces: the raw-array kernel.

@@ -190,6 +190,8 @@ class Shard {
     bool sync_recent(const ShardTick& t);
     void refresh_recent(float dt);
     void recent_arrivals(const RecentSpikes& recent, std::vector<Arrival>& out) const;
+    void recent_arrivals_popcnt(const RecentSpikes& recent, std::vector<Arrival>& out) const;
+    void recent_arrivals_with(const RecentSpikes& recent, std::vector<Arrival>& out) const;
     void deliver_arrivals(std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver_sorted(const std::vector<Arrival>& arrivals, const SynapseParams& p);
     void deliver(std::uint32_t position, float value) {
