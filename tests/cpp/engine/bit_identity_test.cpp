@@ -166,6 +166,18 @@ class BitIdentity : public ::testing::TestWithParam<std::size_t> {
         edge_ids.push_back(edge);
     }
 
+    // An edge for each ordered pair of nodes with chance p, weights uniform
+    // in [0, 1].
+    void connect_pairs(double p) {
+        for (std::size_t i = 0; i < node_ids.size(); ++i) {
+            for (std::size_t j = 0; j < node_ids.size(); ++j) {
+                if (fuzz.chance(p))
+                    add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
+                             static_cast<float>(fuzz.uniform(0.0, 1.0)));
+            }
+        }
+    }
+
     // Every delay anew, as one bulk change.
     void random_delays() {
         std::vector<float> d(ref.delays.size());
@@ -508,13 +520,7 @@ TEST_P(BitIdentity, DelaysStaticSynapsesAndNoise) {
     plastic_share = 0.1;
     for (std::size_t i = 0; i < 160; ++i)
         add_neuron(fuzz.fresh_id(), model_config(i % 7 == 3 ? i : 0));
-    for (std::size_t i = 0; i < node_ids.size(); ++i) {
-        for (std::size_t j = 0; j < node_ids.size(); ++j) {
-            if (fuzz.chance(0.05))
-                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
-                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
-        }
-    }
+    connect_pairs(0.05);
     random_edges(300);
     random_noise();
     random_stimulations(120);
@@ -591,13 +597,7 @@ TEST_P(BitIdentity, CheckpointContinuesBitForBit) {
     plastic_share = 0.2;
     for (std::size_t i = 0; i < 150; ++i)
         add_neuron(fuzz.fresh_id(), model_config(i));
-    for (std::size_t i = 0; i < node_ids.size(); ++i) {
-        for (std::size_t j = 0; j < node_ids.size(); ++j) {
-            if (fuzz.chance(0.05))
-                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
-                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
-        }
-    }
+    connect_pairs(0.05);
     random_edges(200);
     random_noise();
     random_stimulations(150);
@@ -640,13 +640,7 @@ TEST_P(BitIdentity, DelaysAroundTheBitWindow) {
     plastic_share = 0.1;
     for (std::size_t i = 0; i < 120; ++i)
         add_neuron(fuzz.fresh_id(), model_config(i % 7 == 3 ? i : 0));
-    for (std::size_t i = 0; i < node_ids.size(); ++i) {
-        for (std::size_t j = 0; j < node_ids.size(); ++j) {
-            if (fuzz.chance(0.06))
-                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
-                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
-        }
-    }
+    connect_pairs(0.06);
     random_noise();
     random_stimulations(120);
     const float kSteps[] = {1.0f, 0.5f, 1.0f, 2.0f, 0.5f, 0.0f};
@@ -677,13 +671,7 @@ TEST_P(BitIdentity, DelaysAroundTheBitWindow) {
 TEST_P(BitIdentity, OneTickShardBesideDelayedShards) {
     for (std::size_t i = 0; i < 150; ++i)
         add_neuron(fuzz.fresh_id());
-    for (std::size_t i = 0; i < node_ids.size(); ++i) {
-        for (std::size_t j = 0; j < node_ids.size(); ++j) {
-            if (fuzz.chance(0.06))
-                add_edge(fuzz.fresh_id(), node_ids[i], node_ids[j],
-                         static_cast<float>(fuzz.uniform(0.0, 1.0)));
-        }
-    }
+    connect_pairs(0.06);
     random_stimulations(150);
     std::set<Uuid> first_half(node_ids.begin(), node_ids.begin() + node_ids.size() / 2);
     std::vector<float> d(ref.synapses.size());
