@@ -435,8 +435,6 @@ void Shard::depress_and_emit(const ShardTick& t) {
     const SynapseParams& params = *t.params;
     const std::uint32_t* spikes = t.spikes;
     const std::size_t n = t.n_spikes;
-    if constexpr (kMode == Uniform::Static && !kFuse)
-        return;
     const std::uint32_t u = uniform_word;
     const StdpParams stdp_u = kMode == Uniform::Stdp ? params.stdp[word::index(u)] : StdpParams{};
     const float static_gain =
@@ -523,7 +521,7 @@ void Shard::schedule(const std::uint32_t* spikes, std::size_t n, const ShardTick
             prefetch_range(group_end.data() + g0, count);
         }
         std::uint32_t g = long_only ? long_group_[pre] : row_group[pre];
-        std::uint32_t from = g == row_group[pre] ? row_begin[pre] : group_end[g - 1];
+        std::uint32_t from = group_begin(pre, g);
         for (; g < row_group[pre + 1]; from = group_end[g++]) {
             std::uint64_t d = group_ticks_[g];
             if (d == 0)
